@@ -1,0 +1,27 @@
+# Sourced by the other scripts: installs Debian packages that are missing.
+# Usage: ensure_packages NAME...
+
+ensure_packages() {
+    local missing=()
+    local name
+    for name in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "ok installed"; then
+            missing+=("$name")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "installing: ${missing[*]}" >&2
+    # apt-get prints its progress on stdout; keep ours for the tool's output.
+    if [ -z "${VELMORA_APT_UPDATED:-}" ]; then
+        $sudo apt-get update -qq >&2
+        export VELMORA_APT_UPDATED=1
+    fi
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
+
+# What any build of the program needs.
+BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
+# What the default build adds: unit tests and benchmarks.
+TEST_PACKAGES=(libgtest-dev libbenchmark-dev)

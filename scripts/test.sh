@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/deps.sh"
+cd "$root"
+
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+
+echo "== default build: unit and command-line tests"
+cmake --workflow --preset default
+
+echo "== asan build: the same tests under AddressSanitizer and UBSan"
+cmake --workflow --preset asan
