@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <functional>
+#include <ostream>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -9,6 +10,17 @@
 
 #include "velmora_engine.h"
 #include "velmora_normalmap_internal.h"
+
+namespace Velmora {
+namespace NormalMapInternal {
+
+// Names the path in test output instead of dumping its bytes.
+void PrintTo(NormalMapPath path, std::ostream* os) {
+    *os << (path == NormalMapPath::Avx2 ? "AVX2" : path == NormalMapPath::Sse2 ? "SSE2" : "portable");
+}
+
+}  // namespace NormalMapInternal
+}  // namespace Velmora
 
 namespace {
 
