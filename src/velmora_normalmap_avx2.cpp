@@ -118,8 +118,9 @@ VELMORA_AVX2_INLINE Columns Slide(Columns& columns, const uint32_t* row, size_t 
     return Columns{nextLeft, next, _mm256_setzero_ps()};
 }
 
-// Result pixels x .. x+7 from the three rows' windows.
-VELMORA_AVX2_INLINE void Step(const NormalMapRows& rows, size_t x, const Columns& upper,
+// Result pixels x .. x+7 of one row from the windows of the source rows
+// above, at and below it.
+VELMORA_AVX2_INLINE void Step(const uint32_t* centreRow, uint32_t* out, size_t x, const Columns& upper,
                               const Columns& middle, const Columns& lower, const Constants& k) {
     const __m256 tl = upper.left;
     const __m256 t = upper.centre;
@@ -142,42 +143,58 @@ VELMORA_AVX2_INLINE void Step(const NormalMapRows& rows, size_t x, const Columns
     const __m256 ny = _mm256_blendv_ps(gy, _mm256_div_ps(gy, len), normalise);
     const __m256 nz = _mm256_blendv_ps(k.z0, _mm256_div_ps(k.z0, len), normalise);
 
-    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(rows.mid + x));
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(centreRow + x));
     __m256i packed = _mm256_and_si256(c, k.alphaMask);
     packed = _mm256_or_si256(packed, _mm256_slli_epi32(Encode(nz, k), 16));
     packed = _mm256_or_si256(packed, _mm256_slli_epi32(Encode(ny, k), 8));
     packed = _mm256_or_si256(packed, Encode(nx, k));
     // Alpha below 5: the pixel is not processed and becomes 0.
     const __m256i processed = _mm256_cmpgt_epi32(_mm256_srli_epi32(c, 24), k.four);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(rows.out + x), _mm256_and_si256(packed, processed));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_and_si256(packed, processed));
 }
 
-// Interior columns 1 .. width-2 of one row; needs width >= 10. The windows
-// slide while the following 8 columns lie inside the row; the last step
-// reads its right neighbours straight from the source, and a final step
-// flush with the right border redoes a few pixels, writing the same values.
-VELMORA_AVX2_INLINE void InteriorRow(const NormalMapRows& rows, size_t width, const Constants& k) {
+// Interior columns 1 .. width-2 of `Rows` consecutive result rows; needs
+// width >= 10. `source` lists the Rows + 2 source rows from the one above
+// the first result row to the one below the last; `out` the result rows.
+// Doing two rows at once shares the elevations of their two middle source
+// rows. The windows slide while the following 8 columns lie inside the row;
+// the last step reads its right neighbours straight from the source, and a
+// final step flush with the right border redoes a few pixels, writing the
+// same values again.
+template <size_t Rows>
+VELMORA_AVX2_INLINE void InteriorRows(const uint32_t* const (&source)[Rows + 2], uint32_t* const (&out)[Rows],
+                                      size_t width, const Constants& k) {
     const size_t lastStep = width - 9;
     size_t x = 1;
-    Columns upper{Elevation(rows.up, k), Elevation(rows.up + 1, k), _mm256_setzero_ps()};
-    Columns middle{Elevation(rows.mid, k), Elevation(rows.mid + 1, k), _mm256_setzero_ps()};
-    Columns lower{Elevation(rows.down, k), Elevation(rows.down + 1, k), _mm256_setzero_ps()};
-    for (; x + 8 <= lastStep; x += 8) {
-        const Columns nextUpper = Slide(upper, rows.up, x, k);
-        const Columns nextMiddle = Slide(middle, rows.mid, x, k);
-        const Columns nextLower = Slide(lower, rows.down, x, k);
-        Step(rows, x, upper, middle, lower, k);
-        upper = nextUpper;
-        middle = nextMiddle;
-        lower = nextLower;
+    Columns window[Rows + 2];
+    for (size_t i = 0; i < Rows + 2; ++i) {
+        window[i] = Columns{Elevation(source[i], k), Elevation(source[i] + 1, k), _mm256_setzero_ps()};
     }
-    upper.right = Elevation(rows.up + x + 1, k);
-    middle.right = Elevation(rows.mid + x + 1, k);
-    lower.right = Elevation(rows.down + x + 1, k);
-    Step(rows, x, upper, middle, lower, k);
+    for (; x + 8 <= lastStep; x += 8) {
+        Columns next[Rows + 2];
+        for (size_t i = 0; i < Rows + 2; ++i) {
+            next[i] = Slide(window[i], source[i], x, k);
+        }
+        for (size_t r = 0; r < Rows; ++r) {
+            Step(source[r + 1], out[r], x, window[r], window[r + 1], window[r + 2], k);
+        }
+        for (size_t i = 0; i < Rows + 2; ++i) {
+            window[i] = next[i];
+        }
+    }
+    for (size_t i = 0; i < Rows + 2; ++i) {
+        window[i].right = Elevation(source[i] + x + 1, k);
+    }
+    for (size_t r = 0; r < Rows; ++r) {
+        Step(source[r + 1], out[r], x, window[r], window[r + 1], window[r + 2], k);
+    }
     if (x < lastStep) {
-        Step(rows, lastStep, LoadColumns(rows.up, lastStep, k), LoadColumns(rows.mid, lastStep, k),
-             LoadColumns(rows.down, lastStep, k), k);
+        for (size_t i = 0; i < Rows + 2; ++i) {
+            window[i] = LoadColumns(source[i], lastStep, k);
+        }
+        for (size_t r = 0; r < Rows; ++r) {
+            Step(source[r + 1], out[r], lastStep, window[r], window[r + 1], window[r + 2], k);
+        }
     }
 }
 
@@ -187,20 +204,39 @@ VELMORA_AVX2 void NormalMapKernelAvx2(const uint32_t* source, uint32_t* result, 
                                       int32_t height, float z0) {
     const Constants k = MakeConstants(z0);
     const size_t stride = static_cast<size_t>(width);
-    for (int32_t y = 0; y < height; ++y) {
-        const size_t row = static_cast<size_t>(y);
-        const size_t up = y == 0 ? row : row - 1;
-        const size_t down = y == height - 1 ? row : row + 1;
-        const NormalMapRows rows{source + up * stride, source + row * stride, source + down * stride,
-                                 result + row * stride};
-        // Vector steps need 8 interior columns.
+    const size_t rowCount = static_cast<size_t>(height);
+    const auto sourceRow = [&](size_t y) { return source + y * stride; };
+    const auto resultRow = [&](size_t y) { return result + y * stride; };
+    // Border columns, and whole rows too narrow for a step, go one pixel at
+    // a time.
+    const auto edges = [&](size_t y) {
+        const NormalMapRows rows{sourceRow(y == 0 ? y : y - 1), sourceRow(y),
+                                 sourceRow(y + 1 == rowCount ? y : y + 1), resultRow(y)};
         if (width < 10) {
             NormalMapSpanPortable(rows, width, 0, width, z0);
-            continue;
+        } else {
+            NormalMapSpanPortable(rows, width, 0, 1, z0);
+            NormalMapSpanPortable(rows, width, width - 1, width, z0);
         }
-        NormalMapSpanPortable(rows, width, 0, 1, z0);
-        InteriorRow(rows, stride, k);
-        NormalMapSpanPortable(rows, width, width - 1, width, z0);
+    };
+    size_t y = 0;
+    for (; y + 1 < rowCount; y += 2) {
+        edges(y);
+        edges(y + 1);
+        if (width >= 10) {
+            const uint32_t* const rows[4] = {sourceRow(y == 0 ? y : y - 1), sourceRow(y), sourceRow(y + 1),
+                                             sourceRow(y + 2 == rowCount ? y + 1 : y + 2)};
+            uint32_t* const outs[2] = {resultRow(y), resultRow(y + 1)};
+            InteriorRows<2>(rows, outs, stride, k);
+        }
+    }
+    if (y < rowCount) {
+        edges(y);
+        if (width >= 10) {
+            const uint32_t* const rows[3] = {sourceRow(y - 1), sourceRow(y), sourceRow(y)};
+            uint32_t* const outs[1] = {resultRow(y)};
+            InteriorRows<1>(rows, outs, stride, k);
+        }
     }
 }
 
