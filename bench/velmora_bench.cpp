@@ -180,6 +180,9 @@ bool FastPathsMatchReference() {
 // machine spends on other processes.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    // Plain text, no colour codes: the output is meant to be pasted.
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run>& reports) override {
         ConsoleReporter::ReportRuns(reports);
         for (const Run& run : reports) {
