@@ -1,8 +1,15 @@
-// Normal map kernel, 8 pixels per step with AVX2. Only the functions marked
+// Normal map kernel, 8 pixels per step with AVX2. Only functions marked
 // VELMORA_AVX2 use AVX2, and they run only after the CPU check in
 // velmora_normalmap.cpp, so the rest of the program stays baseline x86-64.
 // (GCC's target_clones would do the dispatch for us, but needs ifunc, which
-// Windows lacks.)
+// Windows lacks. A per-file -mavx2 would also compile any inline library
+// function used here for AVX2, and the linker may keep that copy for
+// callers on any CPU.)
+//
+// Speed: each source row's elevations are computed once per step and
+// shifted across lanes for the left and right neighbours, and two result
+// rows are done together so that they share their two middle source rows.
+// Nothing is stored beyond registers; the result is the only allocation.
 //
 // Bit-exactness: each intrinsic is one IEEE single-precision operation,
 // applied in the same grouping as the scalar code; divps and sqrtps are
