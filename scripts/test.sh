@@ -12,3 +12,7 @@ cmake --workflow --preset default
 
 echo "== asan build: the same tests under AddressSanitizer and UBSan"
 cmake --workflow --preset asan
+
+echo "== clang build: the same tests compiled by Clang"
+ensure_packages "${CLANG_BUILD_PACKAGES[@]}"
+cmake --workflow --preset clang
