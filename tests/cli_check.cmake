@@ -3,9 +3,12 @@
 # that the working directory stays empty (the tool never writes files).
 #
 #   cmake -DEXE=<binary> -DARGS=<a|b|...> -DSTATUS=<n> [-DGOLDEN=<file>]
-#         [-DEMULATOR=<runner>] [-DWORKDIR=<dir>] -P cli_check.cmake
+#         [-DEMULATOR=<runner>] [-DDOS_PROGRAM_NAME=ON] [-DWORKDIR=<dir>]
+#         -P cli_check.cmake
 #
-# In GOLDEN, @PROGRAM@ stands for the program name the binary was started as.
+# In GOLDEN, @PROGRAM@ stands for the program name the binary was started as:
+# EXE itself, or with DOS_PROGRAM_NAME the path a Windows program run by wine
+# sees (Z: maps the Unix root, with backslashes).
 foreach(required EXE STATUS WORKDIR)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "cli_check: ${required} is not set")
@@ -37,6 +40,9 @@ if(DEFINED GOLDEN)
   file(READ "${GOLDEN}" expected)
   if(NOT DEFINED PROGRAM_NAME)
     set(PROGRAM_NAME "${EXE}")
+    if(DOS_PROGRAM_NAME)
+      string(REPLACE "/" "\\" PROGRAM_NAME "Z:${EXE}")
+    endif()
   endif()
   string(REPLACE "@PROGRAM@" "${PROGRAM_NAME}" expected "${expected}")
   if(NOT out STREQUAL expected)
