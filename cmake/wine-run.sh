@@ -6,23 +6,24 @@
 #   VELMORA_WINEPREFIX  prefix directory (default: /tmp/velmora-wine-<uid>)
 set -euo pipefail
 export WINEPREFIX="${VELMORA_WINEPREFIX:-/tmp/velmora-wine-$(id -u)}"
+export WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+server=/usr/lib/wine/wineserver
 if [ "${1:-}" = "--stop-server" ]; then
-    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    "$server" -k 2>/dev/null || true
     exit 0
 fi
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-wine=/usr/lib/wine/wine64
-# A fresh prefix prints its set-up chatter on first use; make it once,
-# quietly, and serialise that between parallel tests.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    mkdir -p "$WINEPREFIX"
-    (
-        flock 9
-        if [ ! -f "$WINEPREFIX/system.reg" ]; then
-            env -u DISPLAY -u WAYLAND_DISPLAY "$wine" wineboot -i >/dev/null 2>&1 || true
-            /usr/lib/wine/wineserver64 -w 2>/dev/null || true
-        fi
-    ) 9>"$WINEPREFIX.lock"
-fi
+
+# The wineserver and wine's service processes outlive the program that
+# started them, and would hold its output pipes open until they exit: a
+# caller reading the output to its end would wait for them. So start them
+# here, detached from our output, and keep them for 30 s after the last
+# program. A new prefix is made on the way (its set-up chatter dropped).
+mkdir -p "$WINEPREFIX"
+(
+    flock 9
+    if "$server" -p30 </dev/null >/dev/null 2>&1 9>&-; then
+        "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+) 9>"$WINEPREFIX.lock"
 exec "$wine" "$@"
