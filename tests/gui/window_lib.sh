@@ -58,7 +58,7 @@ app_ended() {
 }
 
 visible_window() {
-    xdotool search --onlyvisible --name "^${WINDOW_TITLE}\$" 2>/dev/null | head -n1
+    timeout 10 xdotool search --onlyvisible --name "^${WINDOW_TITLE}\$" 2>/dev/null | head -n1
 }
 
 window_shown() {
@@ -80,20 +80,20 @@ check_window() {
     wait_until 60 window_shown || fail "no window titled \"$WINDOW_TITLE\" appeared"
     local window
     window=$(visible_window)
-    [ "$(xdotool getwindowname "$window")" = "$WINDOW_TITLE" ] || fail "window title differs"
+    [ "$(timeout 10 xdotool getwindowname "$window")" = "$WINDOW_TITLE" ] || fail "window title differs"
     # Give a program that would not block the time to run past the window.
     sleep 1
     app_running || fail "the program returned while its window was still shown"
     [ ! -s "$out/window.stdout" ] || fail "the program printed while its window was shown"
 
-    import -window "$window" "$shot" || fail "screenshot failed"
+    timeout 30 import -window "$window" "$shot" || fail "screenshot failed"
     local colours
     colours=$(identify -format '%k' "$shot")
     echo "screenshot $shot: $(identify -format '%wx%h' "$shot") pixels, $colours colours"
     # Text, icon and button: a blank or half-drawn window has only a few.
     [ "$colours" -ge 64 ] || fail "window looks empty ($colours colours)"
 
-    xdotool windowfocus --sync "$window" key Return || fail "could not press Return"
+    timeout 10 xdotool windowfocus --sync "$window" key Return || fail "could not press Return"
     wait_until 20 app_ended || fail "the program did not return after its window was closed"
     local status=0
     wait "$APP_PID" || status=$?
