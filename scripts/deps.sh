@@ -27,3 +27,11 @@ BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
 # The clang preset: the same build and tests compiled by Clang.
 CLANG_BUILD_PACKAGES=(clang)
+# The window tests: a private X server, a way to find and press the window,
+# screenshots, GTK 3 with its icon theme, and ps for watching the program.
+GUI_TEST_PACKAGES=(xvfb xdotool imagemagick libgtk-3-0 adwaita-icon-theme procps)
+# The Windows build and its tests under wine: the cross compiler, GoogleTest
+# sources to build for the target, wine and the fonts its windows draw with.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine)
+# The start-up benchmark (scripts/bench_startup.sh, not part of CI).
+BENCH_STARTUP_PACKAGES=(hyperfine time)

@@ -16,3 +16,14 @@ cmake --workflow --preset asan
 echo "== clang build: the same tests compiled by Clang"
 ensure_packages "${CLANG_BUILD_PACKAGES[@]}"
 cmake --workflow --preset clang
+echo "== information window on Linux: GTK dialog on a private X server"
+ensure_packages "${GUI_TEST_PACKAGES[@]}"
+bash tests/gui/linux_window_test.sh build/default/velmora2d build/default/gui
+
+echo "== Windows build: mingw-w64 cross build, every test under wine"
+ensure_packages "${WINDOWS_PACKAGES[@]}"
+cmake --workflow --preset windows
+
+echo "== information window on Windows: MessageBoxA under wine"
+VELMORA_WINEPREFIX="$root/build/windows/wineprefix" \
+    bash tests/gui/wine_window_test.sh build/windows/velmora2d.exe build/windows/gui
