@@ -25,3 +25,7 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
 # What the default build adds: unit tests and benchmarks.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
+# What the fuzz targets need: clang with the libFuzzer runtime.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# What the static analysis stage needs.
+TIDY_PACKAGES=(clang-tidy)
