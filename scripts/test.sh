@@ -12,3 +12,12 @@ cmake --workflow --preset default
 
 echo "== asan build: the same tests under AddressSanitizer and UBSan"
 cmake --workflow --preset asan
+
+ensure_packages "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}"
+
+fuzz_seconds="${VELMORA_FUZZ_SECONDS:-45}"
+echo "== fuzz: every fuzz target for ${fuzz_seconds} s under AddressSanitizer and UBSan"
+bash scripts/fuzz.sh "$fuzz_seconds"
+
+echo "== clang-tidy over src, tests and fuzz"
+bash scripts/tidy.sh
