@@ -25,6 +25,8 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
 # What the default build adds: unit tests and benchmarks.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
+# The clang preset: the same build and tests compiled by Clang.
+CLANG_BUILD_PACKAGES=(clang)
 # What the fuzz targets need: clang with the libFuzzer runtime.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What the static analysis stage needs.

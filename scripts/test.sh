@@ -13,6 +13,10 @@ cmake --workflow --preset default
 echo "== asan build: the same tests under AddressSanitizer and UBSan"
 cmake --workflow --preset asan
 
+echo "== clang build: the same tests compiled by Clang"
+ensure_packages "${CLANG_BUILD_PACKAGES[@]}"
+cmake --workflow --preset clang
+
 ensure_packages "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}"
 
 fuzz_seconds="${VELMORA_FUZZ_SECONDS:-45}"

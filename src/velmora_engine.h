@@ -1,12 +1,13 @@
 // Velmora 2D Studio engine: sample sprites, shelf atlas packing, collision
-// outlines and engine export documents.
+// outlines, lighting normal maps and engine export documents.
 //
 // Free functions and plain records. Nothing here keeps state between calls,
 // prints, or touches files. Pixels are packed 32-bit values: red in bits 0-7,
 // green 8-15, blue 16-23, alpha 24-31; a pixel buffer is row-major, pixel
 // (x, y) at index y * width + x, origin top-left, y growing downward.
 //
-// Failure is reported only through results (an empty sequence or `false`).
+// Failure is reported only through results (an empty sequence, `false`, or
+// for the normal map a buffer of the neutral fill 0xFF808080).
 // An out-parameter is replaced whole on success and untouched on failure.
 #ifndef VELMORA_ENGINE_H
 #define VELMORA_ENGINE_H
@@ -87,6 +88,28 @@ bool PackSprites(const std::vector<SpriteFrame>& frames, int32_t maxWidth, int32
 // its first width * height entries are read.
 std::vector<Point2D> GenerateCollisionHull(const std::vector<uint32_t>& pixels, int32_t width,
                                            int32_t height, uint8_t alphaThreshold, int32_t step);
+
+// Lighting normal map of one frame. Each pixel's elevation is its BT.601
+// luminance times alpha / 255, or 0 when its alpha is below 10; the 3 x 3
+// Sobel gradient (gx right minus left, gy lower minus upper, border pixels
+// replicated) and z = 1 / `strength` form the normal, which is normalised
+// when its length exceeds 1e-5. Each component v is stored as
+// trunc((v * 0.5 + 0.5) * 255) clamped to 0..255 (NaN gives 0): x in red,
+// y in green, z in blue; alpha is copied from the source. A pixel whose own
+// alpha is below 5 becomes 0x00000000. All arithmetic is single precision,
+// each operation rounded on its own, so the bytes are the same on every
+// compiler and platform; a flat opaque area gives 0xFFFF7F7F for strengths
+// between 0 and 100000 (exclusive).
+//
+// Returns width * height pixels (same indexing as the input; a longer input
+// is accepted and only its first width * height entries are read). When
+// width or height is below 3, or `pixels` holds fewer than width * height
+// entries, every entry is the neutral fill 0xFF808080 (no entries when the
+// product is 0). A negative width * height throws std::length_error. When
+// width * height exceeds 2147483647 nothing is read or allocated and the
+// result is empty.
+std::vector<uint32_t> GenerateNormalMap(const std::vector<uint32_t>& pixels, int32_t width,
+                                        int32_t height, float strength);
 
 // Godot 4 text resource (".tres"): a header, one external texture at
 // `texturePath` with id "1_atlas", one AtlasTexture sub-resource per rectangle

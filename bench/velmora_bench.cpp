@@ -1,0 +1,254 @@
+// Speed of the engine's heavy operations, against plain baselines measured
+// in the same run: the normal map against its one-pixel-at-a-time reference,
+// the packer against a memcpy of the same bytes, the outline tracer per pixel
+// read. Ratios are printed after the Google Benchmark table; machines are
+// noisy, so compare figures from one run only.
+//
+//   build/default/bench/velmora_bench [--benchmark_filter=NormalMap] [--benchmark_repetitions=3]
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+
+#include "velmora_engine.h"
+#include "velmora_normalmap_internal.h"
+
+namespace {
+
+using Velmora::NormalMapInternal::NormalMapPath;
+using Pixels = std::vector<uint32_t>;
+
+// Opaque random colours: every pixel is processed and the gradients vary.
+Pixels OpaqueNoise(int32_t width, int32_t height) {
+    std::mt19937 rng(12345);
+    Pixels pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (uint32_t& p : pixels) {
+        p = static_cast<uint32_t>(rng()) | 0xFF000000u;
+    }
+    return pixels;
+}
+
+void CountPixels(benchmark::State& state, int64_t pixelsPerIteration) {
+    state.counters["pixels"] = benchmark::Counter(
+        static_cast<double>(pixelsPerIteration) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+}
+
+void NormalMapReference(benchmark::State& state) {
+    const auto size = static_cast<int32_t>(state.range(0));
+    const Pixels pixels = OpaqueNoise(size, size);
+    for (auto _ : state) {
+        Pixels result = Velmora::NormalMapInternal::GenerateNormalMapReference(pixels, size, size, 1.0f);
+        benchmark::DoNotOptimize(result.data());
+    }
+    CountPixels(state, int64_t{size} * size);
+}
+
+// The whole public call, allocation of the result included.
+void NormalMap(benchmark::State& state) {
+    const auto size = static_cast<int32_t>(state.range(0));
+    const Pixels pixels = OpaqueNoise(size, size);
+    for (auto _ : state) {
+        Pixels result = Velmora::GenerateNormalMap(pixels, size, size, 1.0f);
+        benchmark::DoNotOptimize(result.data());
+    }
+    CountPixels(state, int64_t{size} * size);
+}
+
+void NormalMapOnPath(benchmark::State& state, NormalMapPath path) {
+    if (!Velmora::NormalMapInternal::IsPathSupported(path)) {
+        state.SkipWithError("path not supported on this CPU");
+        return;
+    }
+    const auto size = static_cast<int32_t>(state.range(0));
+    const Pixels pixels = OpaqueNoise(size, size);
+    for (auto _ : state) {
+        Pixels result = Velmora::NormalMapInternal::GenerateNormalMapOnPath(path, pixels, size, size, 1.0f);
+        benchmark::DoNotOptimize(result.data());
+    }
+    CountPixels(state, int64_t{size} * size);
+}
+
+void NormalMapSse2(benchmark::State& state) {
+    NormalMapOnPath(state, NormalMapPath::Sse2);
+}
+
+void NormalMapAvx2(benchmark::State& state) {
+    NormalMapOnPath(state, NormalMapPath::Avx2);
+}
+
+BENCHMARK(NormalMapReference)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(NormalMap)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(NormalMapSse2)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+BENCHMARK(NormalMapAvx2)->Arg(256)->Arg(1024)->Arg(4096)->Unit(benchmark::kMillisecond);
+
+constexpr int kPackFrames = 10000;
+constexpr int32_t kPackFrameSize = 32;
+constexpr int32_t kPackMaxWidth = 2048;
+
+std::vector<Velmora::SpriteFrame> PackInput() {
+    std::vector<Velmora::SpriteFrame> frames(kPackFrames);
+    for (int i = 0; i < kPackFrames; ++i) {
+        frames[static_cast<size_t>(i)] = Velmora::SpriteFrame{
+            "frame_" + std::to_string(i), kPackFrameSize, kPackFrameSize,
+            OpaqueNoise(kPackFrameSize, kPackFrameSize)};
+    }
+    return frames;
+}
+
+// 10,000 frames of 32 x 32 onto a 2048-wide atlas; the caller's output
+// containers are reused from one call to the next.
+void PackSprites(benchmark::State& state) {
+    const std::vector<Velmora::SpriteFrame> frames = PackInput();
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<Velmora::Rect2D> rects;
+    Pixels atlas;
+    for (auto _ : state) {
+        const bool packed = Velmora::PackSprites(frames, kPackMaxWidth, width, height, rects, atlas);
+        benchmark::DoNotOptimize(packed);
+        benchmark::DoNotOptimize(atlas.data());
+    }
+    state.SetBytesProcessed(state.iterations() * kPackFrames * kPackFrameSize * kPackFrameSize *
+                            static_cast<int64_t>(sizeof(uint32_t)));
+}
+
+// The floor for the packer: copying the same frame pixels into one buffer.
+void PackMemcpyBaseline(benchmark::State& state) {
+    const std::vector<Velmora::SpriteFrame> frames = PackInput();
+    const size_t frameBytes = static_cast<size_t>(kPackFrameSize * kPackFrameSize) * sizeof(uint32_t);
+    Pixels target(frames.size() * static_cast<size_t>(kPackFrameSize * kPackFrameSize));
+    for (auto _ : state) {
+        auto* out = reinterpret_cast<unsigned char*>(target.data());
+        for (const Velmora::SpriteFrame& frame : frames) {
+            std::memcpy(out, frame.pixels.data(), frameBytes);
+            out += frameBytes;
+        }
+        benchmark::DoNotOptimize(target.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(frames.size() * frameBytes));
+}
+
+BENCHMARK(PackSprites)->Unit(benchmark::kMillisecond);
+BENCHMARK(PackMemcpyBaseline)->Unit(benchmark::kMillisecond);
+
+constexpr int32_t kTraceSize = 4096;
+constexpr double kTraceReads = 4.0 * kTraceSize * kTraceSize;
+
+// Worst case: nothing is solid, so each of the four passes reads every pixel.
+void TraceTransparent(benchmark::State& state) {
+    const Pixels pixels(static_cast<size_t>(kTraceSize) * kTraceSize, 0u);
+    for (auto _ : state) {
+        std::vector<Velmora::Point2D> points = Velmora::GenerateCollisionHull(pixels, kTraceSize, kTraceSize, 1, 1);
+        benchmark::DoNotOptimize(points.data());
+    }
+    state.counters["per_read"] = benchmark::Counter(kTraceReads * static_cast<double>(state.iterations()),
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+BENCHMARK(TraceTransparent)->Unit(benchmark::kMillisecond);
+
+// Refuses to time a fast path that does not give the reference's bytes.
+bool FastPathsMatchReference() {
+    const int32_t sizes[] = {256, 1024, 4096};
+    for (const int32_t size : sizes) {
+        const Pixels pixels = OpaqueNoise(size, size);
+        const Pixels expected = Velmora::NormalMapInternal::GenerateNormalMapReference(pixels, size, size, 1.0f);
+        for (const NormalMapPath path : {NormalMapPath::Portable, NormalMapPath::Sse2, NormalMapPath::Avx2}) {
+            if (Velmora::NormalMapInternal::IsPathSupported(path) &&
+                Velmora::NormalMapInternal::GenerateNormalMapOnPath(path, pixels, size, size, 1.0f) != expected) {
+                std::fprintf(stderr, "normal map path %d differs from the reference at %d x %d\n",
+                             static_cast<int>(path), size, size);
+                return false;
+            }
+        }
+        if (Velmora::GenerateNormalMap(pixels, size, size, 1.0f) != expected) {
+            std::fprintf(stderr, "GenerateNormalMap differs from the reference at %d x %d\n", size, size);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The console table plus, at the end, each fast version against its
+// baseline from the same run. Uses the best CPU time of each benchmark: the
+// benchmarks are single-threaded, and CPU time leaves out the moments a busy
+// machine spends on other processes.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    // Plain text, no colour codes: the output is meant to be pasted.
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) {
+                continue;
+            }
+            const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
+            const std::string name = run.run_name.str();
+            const auto found = best_.find(name);
+            if (found == best_.end() || seconds < found->second) {
+                best_[name] = seconds;
+            }
+        }
+    }
+
+    void PrintSummary() const {
+        std::printf("\nSummary (best CPU time of the runs above)\n");
+        for (const char* size : {"256", "1024", "4096"}) {
+            const double reference = Best(std::string("NormalMapReference/") + size);
+            if (reference <= 0) {
+                continue;
+            }
+            const double pixels = std::stod(size) * std::stod(size);
+            std::printf("normal map %sx%s: reference %.1f Mpx/s", size, size, pixels / reference / 1e6);
+            for (const char* fast : {"NormalMap", "NormalMapSse2", "NormalMapAvx2"}) {
+                const double t = Best(std::string(fast) + "/" + size);
+                if (t > 0) {
+                    std::printf(", %s %.1f Mpx/s (%.1fx)", fast, pixels / t / 1e6, reference / t);
+                }
+            }
+            std::printf("\n");
+        }
+        const double pack = Best("PackSprites");
+        const double copy = Best("PackMemcpyBaseline");
+        if (pack > 0 && copy > 0) {
+            std::printf("packer: %.2f ms, memcpy %.2f ms, ratio %.2fx\n", pack * 1e3, copy * 1e3, pack / copy);
+        }
+        const double trace = Best("TraceTransparent");
+        if (trace > 0) {
+            std::printf("tracer 4096x4096 transparent, step 1: %.2f ms, %.3f ns per pixel read\n", trace * 1e3,
+                        trace / kTraceReads * 1e9);
+        }
+    }
+
+private:
+    double Best(const std::string& name) const {
+        const auto found = best_.find(name);
+        return found == best_.end() ? 0.0 : found->second;
+    }
+
+    std::map<std::string, double> best_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    if (!FastPathsMatchReference()) {
+        return 1;
+    }
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
