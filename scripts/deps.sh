@@ -35,3 +35,7 @@ GUI_TEST_PACKAGES=(xvfb xdotool imagemagick libgtk-3-0 adwaita-icon-theme procps
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine)
 # The start-up benchmark (scripts/bench_startup.sh, not part of CI).
 BENCH_STARTUP_PACKAGES=(hyperfine time)
+# What the fuzz targets need: clang with the libFuzzer runtime.
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# What the static analysis stage needs.
+TIDY_PACKAGES=(clang-tidy)

@@ -90,11 +90,12 @@ void NormalMapSpanPortable(const NormalMapRows& rows, int32_t width, int32_t xBe
 
 bool IsPathSupported(NormalMapPath path) {
     switch (path) {
+#if VELMORA_NORMALMAP_X86
+    case NormalMapPath::Sse2:  // part of the x86-64 baseline
+#endif
     case NormalMapPath::Portable:
         return true;
 #if VELMORA_NORMALMAP_X86
-    case NormalMapPath::Sse2:
-        return true;
     case NormalMapPath::Avx2:
         // Also checks that the operating system saves the YMM registers.
         return __builtin_cpu_supports("avx2") != 0;

@@ -18,7 +18,7 @@ void FillBlock(std::vector<Pixel>& pixels, int32_t x0, int32_t x1, int32_t y0, i
                Pixel value) {
     for (int32_t y = y0; y <= y1; ++y) {
         for (int32_t x = x0; x <= x1; ++x) {
-            pixels[static_cast<size_t>(y * kFrameSize + x)] = value;
+            pixels[static_cast<size_t>(y) * kFrameSize + static_cast<size_t>(x)] = value;
         }
     }
 }
@@ -33,7 +33,7 @@ std::vector<SpriteFrame> CreateSampleSprites() {
         frame.name = "hero_walk_" + std::to_string(i);
         frame.width = kFrameSize;
         frame.height = kFrameSize;
-        frame.pixels.assign(static_cast<size_t>(kFrameSize * kFrameSize), 0u);
+        frame.pixels.assign(static_cast<size_t>(kFrameSize) * kFrameSize, 0u);
 
         FillBlock(frame.pixels, 10, 21, 8, 23, kBody);
         FillBlock(frame.pixels, 12, 19, 2, 7, kHead);

@@ -122,7 +122,7 @@ std::vector<ExampleCase> ExampleCases() {
     pitAlpha7.push_back({4, 0x07FF7F7Fu});
 
     std::mt19937 rng(7);
-    Pixels noise(7 * 5);
+    Pixels noise(size_t{7} * 5);
     for (uint32_t& p : noise) {
         p = static_cast<uint32_t>(rng()) | 0xFF000000u;
     }
@@ -215,7 +215,7 @@ TEST(NormalMap, UnprocessableFramesGiveTheNeutralFill) {
         {"8 entries for 3 x 3", Pixels(8, 0xFFFFFFFFu), 3, 3, 9},
         {"width and height -3: product 9", Pixels(9, 0xFFFFFFFFu), -3, -3, 9},
         {"width and height -3, no pixels", Pixels{}, -3, -3, 9},
-        {"one short of 40 x 30", Pixels(40 * 30 - 1, 0xFF123456u), 40, 30, 40 * 30},
+        {"one short of 40 x 30", Pixels(40 * 30 - 1, 0xFF123456u), 40, 30, size_t{40} * 30},
         // Out of the signed 32-bit range: neither read nor allocated.
         {"65536 x 65536", Pixels(16, 0xFFFFFFFFu), 65536, 65536, 0},
         {"2147483647 x 2", Pixels(16, 0xFFFFFFFFu), std::numeric_limits<int32_t>::max(), 2, 0},

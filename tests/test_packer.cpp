@@ -33,6 +33,11 @@ std::vector<SpriteFrame> MakeFrames(const std::vector<Size>& sizes) {
     return frames;
 }
 
+// Row-major index, widened before multiplying.
+size_t Index(int32_t x, int32_t y, int32_t width) {
+    return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+}
+
 // The atlas a correct packer must compose for the expected placement.
 std::vector<uint32_t> ExpectedAtlas(const std::vector<SpriteFrame>& frames,
                                     const std::vector<Size>& corners, int32_t width, int32_t height) {
@@ -40,8 +45,8 @@ std::vector<uint32_t> ExpectedAtlas(const std::vector<SpriteFrame>& frames,
     for (size_t k = 0; k < frames.size(); ++k) {
         for (int32_t i = 0; i < frames[k].height; ++i) {
             for (int32_t j = 0; j < frames[k].width; ++j) {
-                atlas.at(static_cast<size_t>((corners[k].h + i) * width + corners[k].w + j)) =
-                    frames[k].pixels[static_cast<size_t>(i * frames[k].width + j)];
+                atlas.at(Index(corners[k].w + j, corners[k].h + i, width)) =
+                    frames[k].pixels[Index(j, i, frames[k].width)];
             }
         }
     }

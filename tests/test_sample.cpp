@@ -8,7 +8,7 @@ using Velmora::CreateSampleSprites;
 using Velmora::SpriteFrame;
 
 uint32_t PixelAt(const SpriteFrame& frame, int x, int y) {
-    return frame.pixels.at(static_cast<size_t>(y * frame.width + x));
+    return frame.pixels.at(static_cast<size_t>(y) * static_cast<size_t>(frame.width) + static_cast<size_t>(x));
 }
 
 TEST(SampleSprites, FourNamedFramesOf32By32) {

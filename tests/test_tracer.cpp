@@ -25,7 +25,7 @@ std::vector<uint32_t> Block(int32_t width, int32_t height, int32_t x0, int32_t x
     std::vector<uint32_t> pixels(static_cast<size_t>(width * height), background);
     for (int32_t y = y0; y <= y1; ++y) {
         for (int32_t x = x0; x <= x1; ++x) {
-            pixels[static_cast<size_t>(y * width + x)] = fill;
+            pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = fill;
         }
     }
     return pixels;
@@ -116,7 +116,9 @@ TEST(Tracer, LongerBufferReadsOnlyTheFrame) {
 // Reference: each pass walks its scan lines one pixel at a time, exactly as
 // the outline is defined; the engine sweeps column passes row by row instead.
 Points ReferenceTrace(const std::vector<uint32_t>& px, int32_t w, int32_t h, uint8_t t, int32_t s) {
-    auto solid = [&](int32_t x, int32_t y) { return (px[static_cast<size_t>(y * w + x)] >> 24) >= t; };
+    auto solid = [&](int32_t x, int32_t y) {
+        return (px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] >> 24) >= t;
+    };
     Points out;
     for (int32_t x = 0; x < w; x += s) {
         for (int32_t y = 0; y < h; ++y) {
