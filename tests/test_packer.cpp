@@ -61,6 +61,11 @@ struct LayoutCase {
     int32_t width, height;
 };
 
+// Keeps test listings readable: the case's name instead of its bytes.
+void PrintTo(const LayoutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class PackerLayout : public testing::TestWithParam<LayoutCase> {};
 
 TEST_P(PackerLayout, PlacesFramesAndComposesAtlas) {
