@@ -84,6 +84,23 @@ inline std::string TakeText(Reader& in, size_t maxLength) {
     return text;
 }
 
+// The length of a pixel buffer for a frame that needs `need` pixels, chosen
+// by one input byte `mode`: exact, a few short, or longer than needed while
+// `need` is at most `maxPixels`; otherwise 0 .. 63, far too short.
+inline int64_t BufferLength(uint8_t mode, int64_t need, int64_t maxPixels) {
+    int64_t length = mode >> 2;
+    if (need >= 0 && need <= maxPixels) {
+        switch (mode & 3) {
+            case 0:
+            case 1: length = need; break;
+            case 2: length = need - 1 - (mode >> 6); break;  // one to four short
+            default: length = need + (mode >> 2); break;    // longer than needed
+        }
+        length = length < 0 ? 0 : length;
+    }
+    return length;
+}
+
 // Cheap, well-mixed pixel values, so a pixel copied to the wrong place or
 // from the wrong frame does not happen to match.
 inline uint32_t MixBits(uint32_t value) {

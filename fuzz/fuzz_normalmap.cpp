@@ -64,16 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const uint8_t mode = VelmoraFuzz::TakeByte(in);
-    int64_t length = mode >> 2;  // 0 .. 63 for sizes that must be refused
-    if (need >= 0 && need <= kMaxBufferPixels) {
-        switch (mode & 3) {
-            case 0:
-            case 1: length = need; break;
-            case 2: length = need - 1 - (mode >> 6); break;  // one to four short
-            default: length = need + (mode >> 2); break;    // longer than needed
-        }
-        length = length < 0 ? 0 : length;
-    }
+    const int64_t length = VelmoraFuzz::BufferLength(mode, need, kMaxBufferPixels);
     // The rest of the input is the pixel pattern, repeated over the frame,
     // four bytes (red, green, blue, alpha) per pixel.
     std::vector<uint8_t> bytes(data + in.pos, data + size);

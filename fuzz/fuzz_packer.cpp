@@ -82,16 +82,7 @@ SpriteFrame TakeFrame(Reader& in, uint32_t seed) {
     frame.height = VelmoraFuzz::TakeInt32(in);
     const int64_t need = int64_t{frame.width} * int64_t{frame.height};
     const uint8_t mode = VelmoraFuzz::TakeByte(in);
-    int64_t length = mode >> 2;  // 0 .. 63: short for most large frames
-    if (need >= 0 && need <= kMaxFramePixels) {
-        switch (mode & 3) {
-            case 0:
-            case 1: length = need; break;
-            case 2: length = need - 1 - (mode >> 6); break;  // one to four short
-            default: length = need + (mode >> 2); break;    // longer than needed
-        }
-        length = length < 0 ? 0 : length;
-    }
+    const int64_t length = VelmoraFuzz::BufferLength(mode, need, kMaxFramePixels);
     // A few zero pixels, so a zeroed atlas cannot pass for copied frames
     // only by luck, and many distinct ones.
     const bool sparse = (mode & 0x20) != 0;
