@@ -18,7 +18,7 @@ ensure_packages() {
         $sudo apt-get update -qq >&2
         export VELMORA_APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
 
 # What any build of the program needs.
