@@ -42,13 +42,8 @@ uint32_t Encode(float v) {
 }
 
 void KernelPortable(const uint32_t* source, uint32_t* result, int32_t width, int32_t height, float z0) {
-    const size_t stride = static_cast<size_t>(width);
     for (int32_t y = 0; y < height; ++y) {
-        const size_t row = static_cast<size_t>(y);
-        const size_t up = y == 0 ? row : row - 1;
-        const size_t down = y == height - 1 ? row : row + 1;
-        const NormalMapRows rows{source + up * stride, source + row * stride, source + down * stride,
-                                 result + row * stride};
+        const NormalMapRows rows = RowsAround(source, result, width, height, y);
         NormalMapSpanPortable(rows, width, 0, width, z0);
     }
 }

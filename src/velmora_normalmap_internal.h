@@ -4,6 +4,7 @@
 #ifndef VELMORA_NORMALMAP_INTERNAL_H
 #define VELMORA_NORMALMAP_INTERNAL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -49,6 +50,17 @@ struct NormalMapRows {
     const uint32_t* down;
     uint32_t* out;
 };
+
+// The rows around result row `y` of a width x height frame.
+inline NormalMapRows RowsAround(const uint32_t* source, uint32_t* result, int32_t width,
+                                int32_t height, int32_t y) {
+    const size_t stride = static_cast<size_t>(width);
+    const size_t row = static_cast<size_t>(y);
+    const size_t up = y == 0 ? row : row - 1;
+    const size_t down = y == height - 1 ? row : row + 1;
+    return NormalMapRows{source + up * stride, source + row * stride, source + down * stride,
+                         result + row * stride};
+}
 
 // Result pixels [xBegin, xEnd) of one row, one at a time, with the border
 // columns replicated. `width` >= 3.
