@@ -217,11 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = VelmoraFuzz::TakeText(in, 24);
     std::vector<Rect2D> rects(VelmoraFuzz::TakeCount(in, 6));
     for (Rect2D& rect : rects) {
-        rect.name = VelmoraFuzz::TakeText(in, 16);
-        rect.x = VelmoraFuzz::TakeInt32(in);
-        rect.y = VelmoraFuzz::TakeInt32(in);
-        rect.w = VelmoraFuzz::TakeInt32(in);
-        rect.h = VelmoraFuzz::TakeInt32(in);
+        rect = VelmoraFuzz::TakeRect(in, 16);
     }
     std::vector<CollisionPolygon> polygons(VelmoraFuzz::TakeCount(in, 4));
     for (CollisionPolygon& polygon : polygons) {

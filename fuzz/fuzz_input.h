@@ -16,6 +16,8 @@
 #include <limits>
 #include <string>
 
+#include "velmora_engine.h"
+
 namespace VelmoraFuzz {
 
 struct Reader {
@@ -82,6 +84,18 @@ inline std::string TakeText(Reader& in, size_t maxLength) {
         text += static_cast<char>(TakeByte(in));
     }
     return text;
+}
+
+// A placed frame for the exporters: a name of up to `maxName` bytes and four
+// coordinates from the whole signed 32-bit range.
+inline Velmora::Rect2D TakeRect(Reader& in, size_t maxName) {
+    Velmora::Rect2D rect;
+    rect.name = TakeText(in, maxName);
+    rect.x = TakeInt32(in);
+    rect.y = TakeInt32(in);
+    rect.w = TakeInt32(in);
+    rect.h = TakeInt32(in);
+    return rect;
 }
 
 // The length of a pixel buffer for a frame that needs `need` pixels, chosen

@@ -297,11 +297,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t atlasHeight = VelmoraFuzz::TakeInt32(in);
     std::vector<Rect2D> rects(VelmoraFuzz::TakeCount(in, 6));
     for (Rect2D& rect : rects) {
-        rect.name = VelmoraFuzz::TakeText(in, 24);
-        rect.x = VelmoraFuzz::TakeInt32(in);
-        rect.y = VelmoraFuzz::TakeInt32(in);
-        rect.w = VelmoraFuzz::TakeInt32(in);
-        rect.h = VelmoraFuzz::TakeInt32(in);
+        rect = VelmoraFuzz::TakeRect(in, 24);
     }
 
     const std::string document = Velmora::ExportUnityJson(rects, atlasWidth, atlasHeight);
