@@ -138,6 +138,76 @@ std::string ExportGodot4Tres(const std::vector<Rect2D>& rects,
 std::string ExportUnityJson(const std::vector<Rect2D>& rects, int32_t atlasWidth,
                             int32_t atlasHeight);
 
+
+// ---------------------------------------------------------------------------
+// The file pipeline's operations. Same rules as above: pure, no state, no
+// printing; failure only through results.
+
+// The largest side a decoded image, a frame or an atlas may have.
+constexpr int32_t kMaxImageSide = 16384;
+
+// A decoded image: width * height packed pixels, row-major, top-left origin.
+// Valid when 1 <= width, height <= kMaxImageSide and `pixels` holds exactly
+// width * height entries; every operation below that takes an Image treats
+// an invalid one as its failure case.
+struct Image {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> pixels;
+};
+
+bool IsValidImage(const Image& image);
+
+// A rectangle's size.
+struct Size2D {
+    int32_t w = 0;
+    int32_t h = 0;
+};
+
+// The smallest rectangle holding every pixel whose alpha is above 0, as
+// x, y, w, h in `image` (the name stays empty). A fully transparent image
+// gives the 1 x 1 rectangle at (0, 0). An invalid image gives w = h = 0.
+Rect2D FindOpaqueBounds(const Image& image);
+
+// The pixels of `area` (x, y, w, h) of `image`. Returns an empty Image
+// (width 0) when `image` is invalid or `area` is empty or not inside it.
+Image CropImage(const Image& image, const Rect2D& area);
+
+// Composes an atlas of `width` x `height`, all 0, with images[i] copied so its
+// top-left pixel lands at positions[i]; when `extrude` > 0 each image's edge
+// pixels are repeated `extrude` times around it (corners included), clipped
+// to the atlas. Images are drawn in order, later over earlier.
+// Returns false and leaves `atlas` untouched when the atlas size is invalid,
+// the two sequences differ in length, an image is invalid, or an image
+// (without its extrusion) does not lie wholly inside the atlas.
+bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& positions,
+                  int32_t width, int32_t height, int32_t extrude, Image& atlas);
+
+// For each image, the index of the first image with the same size and the
+// same pixels (its own index when it is the first). Invalid images are never
+// duplicates of anything.
+std::vector<size_t> FindDuplicateImages(const std::vector<Image>& images);
+
+// Collision polygons of one image's alpha mask: a pixel is solid when its
+// alpha is >= `alphaThreshold`; each polygon's points lie on pixel corners,
+// simplified within `tolerance` pixels. (Contract details with the tracer.)
+std::vector<std::vector<Point2D>> TraceColliderPolygons(const Image& image, uint8_t alphaThreshold,
+                                                        float tolerance);
+
+// Where a set of rectangles goes in a bin (MaxRects).
+struct RectPlacement {
+    bool fits = false;               // every rectangle was placed
+    int32_t width = 0;               // the bin's size when `fits`
+    int32_t height = 0;
+    std::vector<Point2D> positions;  // top-left corner per size, input order
+    size_t unplaced = 0;             // how many did not fit when not `fits`
+};
+
+// Places `sizes` without rotation in a bin of at most maxWidth x maxHeight
+// (rounded up to powers of two when `powerOfTwo`). (Contract with the packer.)
+RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWidth,
+                                int32_t maxHeight, bool powerOfTwo);
+
 }  // namespace Velmora
 
 #endif  // VELMORA_ENGINE_H

@@ -1,0 +1,96 @@
+// Pure builders of the documents the file commands write: sprite-sheet
+// JSON (hash and array layouts), Godot 4 text resources and scenes, Unity
+// texture import settings, and the collider listings. Each takes plain
+// records and returns the whole document; none reads or writes files.
+#ifndef VELMORA_FORMATS_SHEET_H
+#define VELMORA_FORMATS_SHEET_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "velmora_engine.h"
+
+namespace Velmora::Formats {
+
+using Polygons = std::vector<std::vector<Point2D>>;
+
+// One frame of a packed sheet.
+struct SheetFrame {
+    std::string name;       // bytes as found; may be any bytes, not only UTF-8
+    int32_t x = 0;          // the frame's stored pixels in the atlas, top-left origin
+    int32_t y = 0;
+    int32_t w = 0;
+    int32_t h = 0;
+    int32_t sourceW = 0;    // the frame's size before trimming
+    int32_t sourceH = 0;
+    int32_t offsetX = 0;    // where the stored pixels sit inside the original frame
+    int32_t offsetY = 0;
+    bool trimmed = false;   // stored pixels smaller than the original frame
+    Polygons polygons;      // colliders in original-frame pixels, y down
+};
+
+struct Sheet {
+    std::string imageFile;      // the atlas PNG's file name, e.g. "atlas.png"
+    std::string normalMapFile;  // the normal map PNG's file name; empty for none
+    int32_t width = 0;          // atlas size
+    int32_t height = 0;
+    bool colliders = false;     // frames carry polygons (possibly none each)
+    std::vector<SheetFrame> frames;  // in bytewise name order
+};
+
+// JSON sprite sheet, frames keyed by name ("hash") or as a list ("array").
+std::string BuildJsonHash(const Sheet& sheet);
+std::string BuildJsonArray(const Sheet& sheet);
+
+// Godot 4 SpriteFrames resource for the whole sheet. `imagePath` and
+// `normalPath` are the ext_resource paths as they must appear (relative to
+// the written file); `normalPath` empty when there is no normal map.
+std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imagePath,
+                                   const std::string& normalPath);
+
+// One frame as a stand-alone AtlasTexture resource.
+std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& imagePath,
+                                   const std::string& normalPath);
+
+// One frame as a scene: a StaticBody2D root with a Sprite2D showing the
+// frame (`texturePath`: the frame's AtlasTexture .tres, relative) and one
+// CollisionPolygon2D per polygon, aligned with the sprite.
+std::string BuildGodotColliderScene(const SheetFrame& frame, const std::string& texturePath);
+
+// Unity ids kept from an existing .meta file.
+struct UnityKeptIds {
+    std::string guid;  // empty when none could be read
+    struct SpriteIds {
+        int64_t internalId = 0;
+        std::string spriteId;
+    };
+    std::map<std::string, SpriteIds> sprites;  // by sprite name
+};
+
+// Reads the guid and the per-sprite ids from an existing .png.meta text.
+// Never fails: anything unreadable is simply not kept.
+UnityKeptIds ReadUnityKeptIds(const std::string& metaText);
+
+// A stable 32-hex-digit guid for the asset at `key` (e.g. the output PREFIX
+// written with "/"), never all zero.
+std::string UnityGuidFor(const std::string& key);
+
+// Unity TextureImporter .meta for the atlas PNG: sprite mode Multiple, one
+// sprite per frame, ids kept from `kept` where the name matches.
+// `normalGuid` empty when there is no normal map.
+std::string BuildUnityMeta(const Sheet& sheet, const std::string& guid, const UnityKeptIds& kept,
+                           const std::string& normalGuid);
+
+// Unity .meta for the normal map PNG.
+std::string BuildUnityNormalMapMeta(const std::string& guid);
+
+// The --colliders listings of one image's polygons.
+std::string BuildColliderText(const Polygons& polygons);
+std::string BuildColliderJson(const Polygons& polygons);
+std::string BuildColliderGodotScene(const Polygons& polygons, int32_t width, int32_t height);
+
+}  // namespace Velmora::Formats
+
+#endif  // VELMORA_FORMATS_SHEET_H
