@@ -1,0 +1,1 @@
+#include "io/file_io.h"

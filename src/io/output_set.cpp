@@ -1,0 +1,1 @@
+#include "io/output_set.h"

@@ -1,0 +1,1 @@
+#include "io/png_io.h"

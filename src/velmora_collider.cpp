@@ -1,0 +1,1 @@
+#include "velmora_engine.h"
