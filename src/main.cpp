@@ -8,10 +8,17 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <windows.h>
+#include <shellapi.h>
 #endif
 
+#include "commands/commands.h"
 #include "velmora_engine.h"
 #include "velmora_gui.h"
+
+#ifndef VELMORA_VERSION
+#error "VELMORA_VERSION comes from the build (project version)"
+#endif
 
 namespace {
 
@@ -92,8 +99,45 @@ void PrintUsage(const char* programName) {
                  "  --colliders               Trace polygon collision hulls\n\n";
 }
 
+namespace {
+
+int RunVersion() {
+    std::cout << "velmora2d " VELMORA_VERSION "\n";
+    return 0;
+}
+
+// The fixed commands read nothing after their command word.
+struct FixedCommand {
+    const char* name;
+    int (*run)();
+};
+constexpr FixedCommand kFixedCommands[] = {
+    {"--pack-sample", RunPackSample},
+    {"--export-godot", RunExportGodot},
+    {"--export-unity", RunExportUnity},
+    {"--version", RunVersion},
+};
+
+// The file commands take their operands; `bareIsUsage` keeps the usage text
+// (status 1) for the command word alone, as the usage text has always listed
+// --normalmap and --colliders without operands.
+struct FileCommand {
+    const char* name;
+    int (*run)(const Velmora::Commands::Arguments&, std::ostream&, std::ostream&);
+    bool bareIsUsage;
+};
+constexpr FileCommand kFileCommands[] = {
+    {"--atlas", Velmora::Commands::RunAtlas, false},
+    {"--normalmap", Velmora::Commands::RunNormalMap, true},
+    {"--colliders", Velmora::Commands::RunColliders, true},
+};
+
+}  // namespace
+
 // Runs the one command named by argument 1 and returns the exit status.
-int Dispatch(int argc, char** argv) {
+// `utf8Args`, when given, holds the same arguments as UTF-8 (Windows passes
+// `argv` in the ANSI code page, which cannot hold every file name).
+int Dispatch(int argc, char** argv, const std::vector<std::string>* utf8Args) {
     const char* programName = argc > 0 ? argv[0] : nullptr;
     if (argc > 1 && std::strcmp(argv[1], "--gui") != 0) {
         const char* command = argv[1];
@@ -101,14 +145,24 @@ int Dispatch(int argc, char** argv) {
             PrintUsage(programName);
             return 0;
         }
-        if (std::strcmp(command, "--pack-sample") == 0) {
-            return RunPackSample();
+        for (const FixedCommand& fixed : kFixedCommands) {
+            if (std::strcmp(command, fixed.name) == 0) {
+                return fixed.run();
+            }
         }
-        if (std::strcmp(command, "--export-godot") == 0) {
-            return RunExportGodot();
-        }
-        if (std::strcmp(command, "--export-unity") == 0) {
-            return RunExportUnity();
+        for (const FileCommand& file : kFileCommands) {
+            if (std::strcmp(command, file.name) != 0) {
+                continue;
+            }
+            if (argc == 2 && file.bareIsUsage) {
+                break;
+            }
+            Velmora::Commands::Arguments args;
+            for (int i = 2; i < argc; ++i) {
+                const bool haveUtf8 = utf8Args != nullptr && utf8Args->size() == static_cast<size_t>(argc);
+                args.emplace_back(haveUtf8 ? (*utf8Args)[static_cast<size_t>(i)] : std::string(argv[i]));
+            }
+            return file.run(args, std::cout, std::cerr);
         }
         PrintUsage(programName);
         return 1;
@@ -119,12 +173,44 @@ int Dispatch(int argc, char** argv) {
     return 0;
 }
 
+int Dispatch(int argc, char** argv) { return Dispatch(argc, argv, nullptr); }
+
 #ifndef VELMORA_NO_MAIN
+#ifdef _WIN32
+namespace {
+// The command line as UTF-8, so file names outside the ANSI code page
+// reach the file commands intact.
+std::vector<std::string> Utf8Arguments() {
+    std::vector<std::string> result;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) {
+        return result;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(bytes > 0 ? static_cast<size_t>(bytes) : 1U, '\0');
+        if (bytes > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), bytes, nullptr, nullptr);
+        }
+        arg.pop_back();
+        result.push_back(arg);
+    }
+    LocalFree(static_cast<HLOCAL>(wide));
+    return result;
+}
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
 #ifdef _WIN32
     // Bare line feeds on every platform: no CRLF translation.
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    const std::vector<std::string> utf8Args = Utf8Arguments();
+    return Dispatch(argc, argv, &utf8Args);
+#else
+    return Dispatch(argc, argv, nullptr);
 #endif
-    return Dispatch(argc, argv);
 }
 #endif

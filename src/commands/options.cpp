@@ -1,1 +1,100 @@
-#include "commands/commands.h"
+#include "commands/options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace Velmora::Commands {
+
+namespace {
+
+const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
+    for (const OptionSpec& spec : specs) {
+        if (name == spec.name || (spec.shortName != nullptr && name == spec.shortName)) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+                  ParsedOptions& parsed, std::string& error) {
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            parsed.operands.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, equals);
+        const OptionSpec* spec = FindSpec(specs, name);
+        if (spec == nullptr) {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (!spec->takesValue) {
+            if (equals != std::string::npos) {
+                error = "option '" + std::string(spec->name) + "' takes no value";
+                return false;
+            }
+            parsed.values[spec->name] = "";
+            continue;
+        }
+        if (equals != std::string::npos) {
+            parsed.values[spec->name] = arg.substr(equals + 1);
+        } else if (i + 1 < args.size()) {
+            parsed.values[spec->name] = args[++i];
+        } else {
+            error = "option '" + std::string(spec->name) + "' needs a value";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& value) {
+    int64_t parsed = 0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, parsed);
+    if (text.empty() || result.ec != std::errc() || result.ptr != end || parsed < min || parsed > max) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseFloat(const std::string& text, float& value) {
+    // from_chars has no leading "+"; accept it as people write it.
+    const size_t skip = !text.empty() && text[0] == '+' ? 1 : 0;
+    float parsed = 0.0F;
+    const char* begin = text.data() + skip;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(begin, end, parsed);
+    if (begin == end || result.ec != std::errc() || result.ptr != end || std::isnan(parsed)) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseSize(const std::string& text, int32_t max, int32_t& width, int32_t& height) {
+    const size_t cross = text.find('x');
+    int64_t w = 0;
+    int64_t h = 0;
+    if (cross == std::string::npos || !ParseInteger(text.substr(0, cross), 1, max, w) ||
+        !ParseInteger(text.substr(cross + 1), 1, max, h)) {
+        return false;
+    }
+    width = static_cast<int32_t>(w);
+    height = static_cast<int32_t>(h);
+    return true;
+}
+
+}  // namespace Velmora::Commands

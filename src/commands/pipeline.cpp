@@ -1,0 +1,251 @@
+#include "commands/pipeline.h"
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <new>
+#include <stdexcept>
+#include <thread>
+
+#ifdef _WIN32
+#include <io.h>
+#define VELMORA_ISATTY _isatty
+#define VELMORA_FILENO _fileno
+#else
+#include <unistd.h>
+#define VELMORA_ISATTY isatty
+#define VELMORA_FILENO fileno
+#endif
+
+#include "commands/commands.h"
+#include "io/file_io.h"
+#include "io/png_io.h"
+
+namespace Velmora::Commands {
+
+namespace {
+
+// A PNG of the largest accepted size compresses to far less than this; a
+// bigger file is refused before it is read into memory.
+constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
+constexpr uint64_t kMaxMetaBytes = uint64_t{16} << 20;
+
+}  // namespace
+
+bool ReadFeatureValues(const ParsedOptions& parsed, FrameFeatures& features, std::string& error) {
+    const auto found = [&parsed](const char* name) -> const std::string* {
+        const auto it = parsed.values.find(name);
+        return it == parsed.values.end() ? nullptr : &it->second;
+    };
+    if (const std::string* text = found("--strength"); text != nullptr &&
+                                                        !ParseFloat(*text, features.strength)) {
+        error = "--strength needs a number, e.g. 2.5 or inf, not '" + *text + "'";
+        return false;
+    }
+    int64_t alpha = 0;
+    if (const std::string* text = found("--alpha"); text != nullptr) {
+        if (!ParseInteger(*text, 0, 255, alpha)) {
+            error = "--alpha needs a whole number from 0 to 255, not '" + *text + "'";
+            return false;
+        }
+        features.alpha = static_cast<uint8_t>(alpha);
+    }
+    if (const std::string* text = found("--tolerance"); text != nullptr) {
+        if (!ParseFloat(*text, features.tolerance) || features.tolerance < 0.0F) {
+            error = "--tolerance needs a number of pixels, 0 or more, not '" + *text + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+void ReportLine(std::ostream& err, const std::string& line) { err << "velmora2d: " << line << '\n'; }
+
+void ReportProblem(std::ostream& err, const std::string& what, const std::string& reason) {
+    ReportLine(err, what + ": " + reason);
+}
+
+int ReportUsage(std::ostream& err, const std::string& command, const std::string& message) {
+    err << "velmora2d: " << command << ": " << message << '\n'
+        << "Try 'velmora2d " << command << " --help' for more information.\n";
+    return kStatusUsage;
+}
+
+int GuardMemory(std::ostream& err, const std::function<int()>& body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        ReportLine(err, "out of memory; nothing was written");
+    } catch (const std::length_error&) {
+        ReportLine(err, "out of memory (a size beyond what can be allocated); nothing was written");
+    }
+    return kStatusFailed;
+}
+
+std::string StripExtension(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash)) {
+        return name;
+    }
+    return name.substr(0, dot);
+}
+
+std::string ForwardSlashes(const std::string& path) {
+    std::string result = path;
+    for (char& c : result) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return result;
+}
+
+Progress::Progress(std::ostream& err)
+    : err_(&err),
+      enabled_(&err == &std::cerr && VELMORA_ISATTY(VELMORA_FILENO(stderr)) != 0),
+      start_(std::chrono::steady_clock::now()) {}
+
+void Progress::Show(const std::string& text) {
+    if (!enabled_ || std::chrono::steady_clock::now() - start_ < std::chrono::milliseconds(500)) {
+        return;
+    }
+    // Carriage return and erase-line keep it to one line that later
+    // output replaces.
+    *err_ << "\r\x1b[K" << text << std::flush;
+    shown_ = true;
+}
+
+void Progress::Stage(const std::string& what) { Show(what + "..."); }
+
+void Progress::Count(const std::string& what, size_t done, size_t total) {
+    Show(what + " " + std::to_string(done) + "/" + std::to_string(total));
+}
+
+void Progress::Done() {
+    if (shown_) {
+        *err_ << "\r\x1b[K" << std::flush;
+        shown_ = false;
+    }
+}
+
+void ParallelFor(size_t count, unsigned jobs, const std::function<void(size_t)>& body) {
+    std::atomic<size_t> next{0};
+    const auto work = [&]() {
+        for (size_t i = next++; i < count; i = next++) {
+            body(i);
+        }
+    };
+    std::vector<std::thread> threads;
+    const size_t extra = std::min<size_t>(jobs, count) > 1 ? std::min<size_t>(jobs, count) - 1 : 0;
+    for (size_t t = 0; t < extra; ++t) {
+        threads.emplace_back(work);
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+bool DecodeFile(const std::string& path, Image& image, std::ostream& err) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!Io::ReadFileBytes(path, kMaxInputBytes, bytes, error) || !Io::DecodePng(bytes, image, error)) {
+        ReportProblem(err, path, error);
+        return false;
+    }
+    return true;
+}
+
+bool DecodeFrames(std::vector<InputFrame>& frames, unsigned jobs, Progress& progress, std::ostream& err) {
+    std::vector<std::string> errors(frames.size());
+    std::atomic<size_t> done{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    ParallelFor(frames.size(), jobs, [&](size_t i) {
+        std::vector<uint8_t> bytes;
+        try {
+            if (!Io::ReadFileBytes(frames[i].path, kMaxInputBytes, bytes, errors[i]) ||
+                !Io::DecodePng(bytes, frames[i].image, errors[i])) {
+                errors[i] = frames[i].path + ": " + errors[i];
+            }
+        } catch (const std::bad_alloc&) {
+            errors[i] = frames[i].path + ": out of memory while decoding";
+        }
+        const size_t finished = ++done;
+        if (std::this_thread::get_id() == caller) {
+            progress.Count("decoding", finished, frames.size());
+        }
+    });
+    bool ok = true;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (!errors[i].empty()) {
+            ReportLine(err, errors[i]);
+            ok = false;
+            continue;
+        }
+        frames[i].sourceW = frames[i].image.width;
+        frames[i].sourceH = frames[i].image.height;
+    }
+    return ok;
+}
+
+Image NormalMapImage(const Image& image, float strength) {
+    Image normal;
+    normal.width = image.width;
+    normal.height = image.height;
+    normal.pixels = GenerateNormalMap(image.pixels, image.width, image.height, strength);
+    return normal;
+}
+
+std::vector<Image> NormalMapAll(const std::vector<Image>& images, float strength, unsigned jobs) {
+    std::vector<Image> normals(images.size());
+    ParallelFor(images.size(), jobs, [&](size_t i) { normals[i] = NormalMapImage(images[i], strength); });
+    return normals;
+}
+
+std::vector<Formats::Polygons> TraceAll(const std::vector<Image>& images, const FrameFeatures& features,
+                                        unsigned jobs) {
+    std::vector<Formats::Polygons> polygons(images.size());
+    ParallelFor(images.size(), jobs, [&](size_t i) {
+        polygons[i] = TraceColliderPolygons(images[i], features.alpha, features.tolerance);
+    });
+    return polygons;
+}
+
+Formats::Polygons OffsetPolygons(const Formats::Polygons& polygons, int32_t dx, int32_t dy) {
+    Formats::Polygons moved = polygons;
+    for (std::vector<Point2D>& polygon : moved) {
+        for (Point2D& point : polygon) {
+            point.x += dx;
+            point.y += dy;
+        }
+    }
+    return moved;
+}
+
+void AddText(std::vector<Io::OutputFile>& files, const std::string& path, const std::string& text) {
+    files.push_back(Io::OutputFile{path, std::vector<uint8_t>(text.begin(), text.end())});
+}
+
+bool AddPng(std::vector<Io::OutputFile>& files, const std::string& path, const Image& image,
+            std::ostream& err) {
+    Io::OutputFile file{path, {}};
+    std::string error;
+    if (!Io::EncodePng(image, file.bytes, error)) {
+        ReportProblem(err, path, error);
+        return false;
+    }
+    files.push_back(std::move(file));
+    return true;
+}
+
+Formats::UnityKeptIds ReadKeptIds(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (Io::GetPathKind(path) != Io::PathKind::File || !Io::ReadFileBytes(path, kMaxMetaBytes, bytes, error)) {
+        return {};
+    }
+    return Formats::ReadUnityKeptIds(std::string(bytes.begin(), bytes.end()));
+}
+
+}  // namespace Velmora::Commands
