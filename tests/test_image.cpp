@@ -1,1 +1,172 @@
+// Image records: validity, trimming bounds, cropping, atlas composition with
+// extrusion (against a per-pixel reference), duplicate detection.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "velmora_engine.h"
+
+namespace {
+
+using Velmora::Image;
+using Velmora::Point2D;
+using Velmora::Rect2D;
+
+Image Filled(int32_t width, int32_t height, uint32_t seed) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    std::mt19937 random(seed);
+    for (uint32_t& pixel : image.pixels) {
+        pixel = static_cast<uint32_t>(random()) | 0x01000000U;
+    }
+    return image;
+}
+
+TEST(ImageRecord, ValidityFollowsSizeAndBufferLength) {
+    struct Case {
+        int32_t width;
+        int32_t height;
+        size_t pixels;
+        bool valid;
+    };
+    const Case cases[] = {
+        {1, 1, 1, true},           {300, 3, 900, true},     {0, 5, 0, false},
+        {5, 0, 0, false},          {-1, -1, 1, false},      {2, 2, 3, false},
+        {2, 2, 5, false},          {16384, 1, 16384, true}, {16385, 1, 16385, false},
+    };
+    for (const Case& c : cases) {
+        Image image;
+        image.width = c.width;
+        image.height = c.height;
+        image.pixels.resize(c.pixels);
+        EXPECT_EQ(Velmora::IsValidImage(image), c.valid) << c.width << "x" << c.height << " with "
+                                                         << c.pixels << " pixels";
+    }
+}
+
+TEST(ImageRecord, OpaqueBoundsHoldEveryVisiblePixel) {
+    struct Case {
+        const char* what;
+        std::vector<Point2D> visible;
+        Rect2D expected;
+    };
+    const Case cases[] = {
+        {"fully transparent stays 1x1 at the origin", {}, {0, 0, 1, 1, {}}},
+        {"one pixel", {{4, 2}}, {4, 2, 1, 1, {}}},
+        {"two corners span everything", {{0, 0}, {6, 4}}, {0, 0, 7, 5, {}}},
+        {"inner block", {{2, 1}, {3, 3}, {5, 2}}, {2, 1, 4, 3, {}}},
+    };
+    for (const Case& c : cases) {
+        Image image;
+        image.width = 7;
+        image.height = 5;
+        image.pixels.assign(35, 0x00FFFFFFU);  // colour without alpha is still transparent
+        for (const Point2D& p : c.visible) {
+            image.pixels[static_cast<size_t>(p.y * 7 + p.x)] = 0x01000000U;
+        }
+        const Rect2D bounds = Velmora::FindOpaqueBounds(image);
+        EXPECT_EQ(bounds.x, c.expected.x) << c.what;
+        EXPECT_EQ(bounds.y, c.expected.y) << c.what;
+        EXPECT_EQ(bounds.w, c.expected.w) << c.what;
+        EXPECT_EQ(bounds.h, c.expected.h) << c.what;
+    }
+    EXPECT_EQ(Velmora::FindOpaqueBounds(Image{}).w, 0) << "an invalid image has no bounds";
+}
+
+TEST(ImageRecord, CropCopiesTheAreaAndRefusesAreasOutside) {
+    const Image image = Filled(9, 6, 1);
+    const Image crop = Velmora::CropImage(image, Rect2D{2, 1, 5, 4, {}});
+    ASSERT_EQ(crop.width, 5);
+    ASSERT_EQ(crop.height, 4);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 5; ++x) {
+            EXPECT_EQ(crop.pixels[static_cast<size_t>(y * 5 + x)],
+                      image.pixels[static_cast<size_t>((y + 1) * 9 + x + 2)]);
+        }
+    }
+    const Rect2D outside[] = {{5, 0, 5, 1, {}}, {0, 0, 0, 1, {}}, {-1, 0, 2, 2, {}},
+                              {0, 3, 1, 4, {}}, {2147483647, 0, 1, 1, {}}};
+    for (const Rect2D& area : outside) {
+        EXPECT_EQ(Velmora::CropImage(image, area).width, 0) << area.x << "," << area.y << " " << area.w
+                                                            << "x" << area.h;
+    }
+}
+
+// The pixel the atlas must hold at (x, y): the nearest frame pixel when (x, y)
+// lies within `extrude` of a frame (Chebyshev distance, later frames win),
+// else 0.
+uint32_t Expected(const std::vector<Image>& images, const std::vector<Point2D>& at, int32_t extrude,
+                  int32_t x, int32_t y) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < images.size(); ++i) {
+        const Image& image = images[i];
+        const int32_t dx = x - at[i].x;
+        const int32_t dy = y - at[i].y;
+        if (dx < -extrude || dy < -extrude || dx >= image.width + extrude || dy >= image.height + extrude) {
+            continue;
+        }
+        const int32_t sx = std::clamp(dx, 0, image.width - 1);
+        const int32_t sy = std::clamp(dy, 0, image.height - 1);
+        value = image.pixels[static_cast<size_t>(sy * image.width + sx)];
+    }
+    return value;
+}
+
+TEST(ComposeAtlas, FramesAndExtrusionMatchAPerPixelReference) {
+    const std::vector<Image> images = {Filled(1, 1, 2), Filled(5, 3, 3), Filled(2, 7, 4)};
+    for (const int32_t extrude : {0, 1, 3}) {
+        const std::vector<Point2D> at = {{0, 0}, {4, 2}, {13, 1}};  // the first is clipped at the edge
+        Image atlas;
+        ASSERT_TRUE(Velmora::ComposeAtlas(images, at, 16, 10, extrude, atlas)) << "extrude " << extrude;
+        ASSERT_EQ(atlas.pixels.size(), 160U);
+        for (int32_t y = 0; y < 10; ++y) {
+            for (int32_t x = 0; x < 16; ++x) {
+                ASSERT_EQ(atlas.pixels[static_cast<size_t>(y * 16 + x)], Expected(images, at, extrude, x, y))
+                    << "pixel " << x << "," << y << " with extrude " << extrude;
+            }
+        }
+    }
+}
+
+TEST(ComposeAtlas, RefusesWhatDoesNotFitAndLeavesTheAtlasAlone) {
+    const std::vector<Image> one = {Filled(4, 4, 5)};
+    struct Case {
+        const char* what;
+        std::vector<Image> images;
+        std::vector<Point2D> at;
+        int32_t width;
+        int32_t height;
+        int32_t extrude;
+    };
+    const Case cases[] = {
+        {"past the right edge", one, {{13, 0}}, 16, 16, 0},
+        {"negative position", one, {{-1, 0}}, 16, 16, 0},
+        {"positions missing", one, {}, 16, 16, 0},
+        {"invalid atlas size", one, {{0, 0}}, 0, 16, 0},
+        {"atlas above the side limit", one, {{0, 0}}, 16385, 1, 0},
+        {"negative extrusion", one, {{0, 0}}, 16, 16, -1},
+        {"invalid image", {Image{}}, {{0, 0}}, 16, 16, 0},
+    };
+    for (const Case& c : cases) {
+        Image atlas = Filled(2, 2, 9);
+        const Image before = atlas;
+        EXPECT_FALSE(Velmora::ComposeAtlas(c.images, c.at, c.width, c.height, c.extrude, atlas)) << c.what;
+        EXPECT_EQ(atlas.pixels, before.pixels) << c.what;
+    }
+}
+
+TEST(FindDuplicateImages, PointsEveryCopyAtItsFirstOccurrence) {
+    const Image a = Filled(3, 2, 10);
+    const Image b = Filled(3, 2, 11);
+    Image sameBytesOtherShape = a;
+    sameBytesOtherShape.width = 2;
+    sameBytesOtherShape.height = 3;
+    const std::vector<Image> images = {a, b, a, sameBytesOtherShape, b, Image{}, Image{}};
+    const std::vector<size_t> expected = {0, 1, 0, 3, 1, 5, 6};
+    EXPECT_EQ(Velmora::FindDuplicateImages(images), expected);
+}
+
+}  // namespace
