@@ -1,1 +1,356 @@
+// The file commands in-process, on real files in a scratch folder: what each
+// option does to the outputs, every failure path (status, one message naming
+// the file, nothing created or changed), and byte-identical reruns.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <regex>
+#include <sstream>
+
+#include "commands/commands.h"
+#include "io/png_io.h"
+#include "velmora_engine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Velmora::Image;
+
+Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0U);
+    std::mt19937 random(seed);
+    for (int32_t y = border; y < height - border; ++y) {
+        for (int32_t x = border; x < width - border; ++x) {
+            image.pixels[static_cast<size_t>(y * width + x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
+        }
+    }
+    return image;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Image ReadPng(const fs::path& path) {
+    const std::string text = ReadText(path);
+    Image image;
+    std::string error;
+    EXPECT_TRUE(Velmora::Io::DecodePng(std::vector<uint8_t>(text.begin(), text.end()), image, error))
+        << path << ": " << error;
+    return image;
+}
+
+// Every file under `root` with its bytes, by relative path.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) {
+        return files;
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).generic_string();
+        files[relative] = entry.is_regular_file() ? ReadText(entry.path()) : std::string("<folder>");
+    }
+    return files;
+}
+
+struct Run {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class FileCommands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        root_ = fs::temp_directory_path() / ("velmora-commands-" + std::string(info->name()));
+        fs::remove_all(root_);
+        fs::create_directories(root_ / "in");
+        fs::create_directories(root_ / "out");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    std::string In(const std::string& relative) const { return (root_ / "in" / relative).string(); }
+    std::string Out(const std::string& relative) const { return (root_ / "out" / relative).string(); }
+
+    void WritePng(const std::string& relative, const Image& image) const {
+        std::vector<uint8_t> png;
+        std::string error;
+        ASSERT_TRUE(Velmora::Io::EncodePng(image, png, error)) << error;
+        WriteBytes(relative, std::string(png.begin(), png.end()));
+    }
+    void WriteBytes(const std::string& relative, const std::string& bytes) const {
+        const fs::path path = root_ / "in" / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary) << bytes;
+    }
+
+    static Run Atlas(const std::vector<std::string>& args) { return Call(Velmora::Commands::RunAtlas, args); }
+    static Run Call(int (*command)(const Velmora::Commands::Arguments&, std::ostream&, std::ostream&),
+                    const std::vector<std::string>& args) {
+        std::ostringstream out;
+        std::ostringstream err;
+        const int status = command(args, out, err);
+        return Run{status, out.str(), err.str()};
+    }
+
+    fs::path root_;
+};
+
+// The region and margin a per-frame Godot AtlasTexture gives a frame.
+struct Region {
+    int x, y, w, h;
+    std::string margin;
+};
+
+Region FrameRegion(const fs::path& tres) {
+    const std::string text = ReadText(tres);
+    std::smatch match;
+    Region region{-1, -1, -1, -1, ""};
+    if (std::regex_search(text, match, std::regex(R"(region = Rect2\((\d+), (\d+), (\d+), (\d+)\))"))) {
+        region = Region{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), std::stoi(match[4]), ""};
+    }
+    if (std::regex_search(text, match, std::regex(R"(margin = Rect2\(([^)]*)\))"))) {
+        region.margin = match[1];
+    }
+    return region;
+}
+
+bool SameArea(const Image& atlas, const Region& at, const Image& frame, int offsetX = 0, int offsetY = 0) {
+    for (int y = 0; y < at.h; ++y) {
+        for (int x = 0; x < at.w; ++x) {
+            if (atlas.pixels[static_cast<size_t>((at.y + y) * atlas.width + at.x + x)] !=
+                frame.pixels[static_cast<size_t>((offsetY + y) * frame.width + offsetX + x)]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+TEST_F(FileCommands, AtlasHoldsEveryFrameByNameFromFilesAndNestedFolders) {
+    std::map<std::string, Image> frames = {{"hero/walk_0", Sprite(12, 9, 1)}, {"hero/walk_1", Sprite(12, 9, 2)},
+                                           {"tiles/deep/stone", Sprite(1, 1, 3)}, {"wide", Sprite(300, 3, 4)}};
+    WritePng("set/hero/walk_0.png", frames["hero/walk_0"]);
+    WritePng("set/hero/walk_1.PNG", frames["hero/walk_1"]);
+    WritePng("set/tiles/deep/stone.png", frames["tiles/deep/stone"]);
+    WritePng("set/.hidden/skip.png", Sprite(4, 4, 5));
+    WriteBytes("set/notes.txt", "not a sprite");
+    WritePng("wide.png", frames["wide"]);
+
+    const Run run = Atlas({"-o", Out("sheet"), In("set"), In("wide.png")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_NE(run.out.find("Packed 4 frames"), std::string::npos) << run.out;
+
+    const Image atlas = ReadPng(Out("sheet.png"));
+    for (const auto& [name, image] : frames) {
+        const Region region = FrameRegion(Out("sheet/" + name + ".tres"));
+        ASSERT_EQ(region.w, image.width) << name;
+        ASSERT_EQ(region.h, image.height) << name;
+        EXPECT_TRUE(SameArea(atlas, region, image)) << name << " pixels differ in the atlas";
+    }
+    for (const char* file : {"sheet.json", "sheet.tres", "sheet.png.meta"}) {
+        EXPECT_TRUE(fs::is_regular_file(Out(file))) << file;
+    }
+    EXPECT_FALSE(fs::exists(Out("sheet/.hidden"))) << "dot folders are skipped";
+}
+
+TEST_F(FileCommands, SameInputsGiveTheSameBytesWhateverTheJobCount) {
+    for (int i = 0; i < 9; ++i) {
+        WritePng("set/f" + std::to_string(i) + ".png", Sprite(5 + i * 3, 17 - i, static_cast<uint32_t>(i), i % 3));
+    }
+    WritePng("set/f9.png", Sprite(5, 17, 0, 0));  // a copy of f0 for --dedupe
+    std::vector<std::map<std::string, std::string>> outputs;
+    for (const char* jobs : {"1", "4", "1"}) {
+        const std::string prefix = Out(std::string("jobs") + jobs + "/sheet");
+        const Run run = Atlas({"--jobs", jobs, "--trim", "--dedupe", "--normal-map", "--colliders", "-o",
+                               prefix, In("set")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        outputs.push_back(Snapshot(root_ / "out" / (std::string("jobs") + jobs)));
+        fs::remove_all(root_ / "out" / (std::string("jobs") + jobs));
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << "--jobs 1 and --jobs 4 differ";
+    EXPECT_EQ(outputs[0], outputs[2]) << "two runs differ";
+    EXPECT_EQ(outputs[0].count("sheet_n.png"), 1U);
+    EXPECT_EQ(outputs[0].count("sheet/f3.tscn"), 1U);
+}
+
+TEST_F(FileCommands, PaddingExtrusionAndPowerOfTwoShapeTheAtlas) {
+    const Image a = Sprite(6, 4, 7);
+    const Image b = Sprite(3, 5, 8);
+    WritePng("a.png", a);
+    WritePng("b.png", b);
+    for (const char* packer : {"maxrects", "shelf"}) {
+        const std::string prefix = Out(std::string(packer) + "/sheet");
+        const Run run = Atlas({"--packer", packer, "--padding", "2", "--extrude", "1", "--pot", "-o", prefix,
+                               In("a.png"), In("b.png")});
+        ASSERT_EQ(run.status, 0) << packer << ": " << run.err;
+        const Image atlas = ReadPng(prefix + ".png");
+        EXPECT_EQ(atlas.width & (atlas.width - 1), 0) << packer << " width " << atlas.width;
+        EXPECT_EQ(atlas.height & (atlas.height - 1), 0) << packer << " height " << atlas.height;
+        const Region ra = FrameRegion(prefix + "/a.tres");
+        const Region rb = FrameRegion(prefix + "/b.tres");
+        for (const auto& [region, image] : {std::pair<Region, const Image*>{ra, &a}, {rb, &b}}) {
+            EXPECT_GE(region.x, 3) << packer << ": padding plus extrusion from the edge";
+            EXPECT_GE(region.y, 3) << packer;
+            EXPECT_TRUE(SameArea(atlas, region, *image)) << packer;
+            // The ring just outside the frame repeats its edge pixels.
+            for (int x = -1; x <= region.w; ++x) {
+                const int sx = std::clamp(x, 0, region.w - 1);
+                const size_t above = static_cast<size_t>((region.y - 1) * atlas.width + region.x + x);
+                EXPECT_EQ(atlas.pixels[above], image->pixels[static_cast<size_t>(sx)]) << packer << " x " << x;
+            }
+        }
+        // Cells never come closer than the padding plus both extrusions.
+        const bool apartX = ra.x + ra.w + 4 <= rb.x || rb.x + rb.w + 4 <= ra.x;
+        const bool apartY = ra.y + ra.h + 4 <= rb.y || rb.y + rb.h + 4 <= ra.y;
+        EXPECT_TRUE(apartX || apartY) << packer;
+    }
+}
+
+TEST_F(FileCommands, TrimKeepsTheOriginalPlacementAndDedupeSharesRectangles) {
+    const Image bordered = Sprite(10, 8, 9, 2);
+    WritePng("set/a_0.png", bordered);
+    WritePng("set/a_1.png", bordered);
+    WritePng("set/empty.png", Sprite(4, 4, 10, 2));  // 4x4 with a 2-pixel border: fully transparent
+    const Run run = Atlas({"--trim", "--dedupe", "-o", Out("sheet"), In("set")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("(2 unique)"), std::string::npos) << run.out;
+    const Region first = FrameRegion(Out("sheet/a_0.tres"));
+    const Region second = FrameRegion(Out("sheet/a_1.tres"));
+    EXPECT_EQ(first.w, 6);
+    EXPECT_EQ(first.h, 4);
+    EXPECT_EQ(first.margin, "2, 2, 4, 4") << "margin restores the 10x8 original at its offset";
+    EXPECT_EQ(first.x, second.x) << "identical frames share one rectangle";
+    EXPECT_EQ(first.y, second.y);
+    const Region empty = FrameRegion(Out("sheet/empty.tres"));
+    EXPECT_EQ(empty.w, 1) << "a fully transparent frame stays 1x1";
+    EXPECT_EQ(empty.h, 1);
+    EXPECT_TRUE(SameArea(ReadPng(Out("sheet.png")), first, bordered, 2, 2));
+}
+
+TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
+    WritePng("good.png", Sprite(8, 8, 11));
+    WritePng("dup/good.png", Sprite(8, 8, 12));
+    WritePng("big.png", Sprite(40, 10, 13));
+    WriteBytes("empty.png", "");
+    WriteBytes("text.png", "hello, not a PNG at all");
+    std::string truncated = ReadText(In("good.png"));
+    truncated.resize(truncated.size() / 2);
+    WriteBytes("truncated.png", truncated);
+    // A previous atlas at the same prefix must survive every failure.
+    ASSERT_EQ(Atlas({"-o", Out("sheet"), In("good.png")}).status, 0);
+    const auto before = Snapshot(root_ / "out");
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"unknown option", {"--frobnicate", In("good.png")}, 1, "unknown option '--frobnicate'"},
+        {"missing value", {In("good.png"), "-o"}, 1, "needs a value"},
+        {"bad layout", {"--json", "yaml", In("good.png")}, 1, "--json is 'hash' or 'array'"},
+        {"bad size", {"--max-size", "9000x10", In("good.png")}, 1, "--max-size"},
+        {"no input", {"--trim"}, 1, "no INPUT"},
+        {"missing input", {In("nothing.png")}, 2, In("nothing.png") + ": no such file or folder"},
+        {"empty file", {In("empty.png")}, 2, In("empty.png") + ": "},
+        {"not a PNG", {In("text.png")}, 2, In("text.png") + ": "},
+        {"truncated", {In("truncated.png")}, 2, In("truncated.png") + ": "},
+        {"same name twice", {In("good.png"), In("dup")}, 2, "both give the frame name 'good'"},
+        {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2, "1 of 1 frames do not fit"},
+        {"shelf past the size limit", {"--packer", "shelf", "--max-size", "64x8", In("good.png")}, 2,
+         "do not fit"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), {"-o", Out("sheet")});
+        const Run run = Atlas(args);
+        EXPECT_EQ(run.status, c.status) << c.what << ": " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.what << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.what;
+        if (c.status == 1) {
+            EXPECT_NE(run.err.find("--atlas --help"), std::string::npos) << c.what;
+        } else {
+            EXPECT_EQ(run.err.rfind("velmora2d: ", 0), 0U) << c.what;
+        }
+        EXPECT_EQ(Snapshot(root_ / "out"), before) << c.what << " changed the outputs";
+    }
+    // An output that cannot be written: its parent is a regular file.
+    const Run blocked = Atlas({"-o", In("good.png") + "/sheet", In("good.png")});
+    EXPECT_EQ(blocked.status, 2);
+    EXPECT_NE(blocked.err.find(In("good.png")), std::string::npos) << blocked.err;
+    EXPECT_EQ(Snapshot(root_ / "out"), before);
+}
+
+TEST_F(FileCommands, NormalMapWritesTheEngineResultExactly) {
+    const Image sprite = Sprite(23, 11, 14, 2);
+    WritePng("sprite.png", sprite);
+    for (const char* strength : {"1", "0.25", "inf", "-3e2"}) {
+        const std::string out = Out(std::string("n") + strength + ".png");
+        const Run run = Call(Velmora::Commands::RunNormalMap, {"--strength", strength, In("sprite.png"), out});
+        ASSERT_EQ(run.status, 0) << strength << ": " << run.err;
+        const Image written = ReadPng(out);
+        EXPECT_EQ(written.pixels, Velmora::GenerateNormalMap(sprite.pixels, 23, 11, std::stof(strength)))
+            << "strength " << strength;
+    }
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--strength", "steep", In("sprite.png"), Out("x.png")}, 1, "--strength needs a number"},
+        {{"--strength", "nan", In("sprite.png"), Out("x.png")}, 1, "--strength needs a number"},
+        {{In("sprite.png")}, 1, "needs IN.png and OUT.png"},
+        {{In("missing.png"), Out("x.png")}, 2, In("missing.png")},
+    };
+    for (const Case& c : cases) {
+        const Run run = Call(Velmora::Commands::RunNormalMap, c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(Out("x.png")));
+    }
+}
+
+TEST_F(FileCommands, CollidersPrintOnePolygonPerRegionInEachFormat) {
+    Image image;
+    image.width = 12;
+    image.height = 6;
+    image.pixels.assign(72, 0U);
+    for (int y = 1; y < 5; ++y) {
+        for (int x = 1; x < 4; ++x) {
+            image.pixels[static_cast<size_t>(y * 12 + x)] = 0xFF0000FFU;
+            image.pixels[static_cast<size_t>(y * 12 + x + 6)] = 0xFF00FF00U;
+        }
+    }
+    WritePng("two.png", image);
+    const Run text = Call(Velmora::Commands::RunColliders, {In("two.png")});
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 2) << text.out;
+    EXPECT_NE(text.out.find("1,1"), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("10,5"), std::string::npos) << text.out;
+    const Run json = Call(Velmora::Commands::RunColliders, {"--format", "json", In("two.png")});
+    ASSERT_EQ(json.status, 0);
+    EXPECT_EQ(json.out.front(), '[');
+    const Run godot = Call(Velmora::Commands::RunColliders, {"--format=godot", In("two.png")});
+    ASSERT_EQ(godot.status, 0);
+    EXPECT_EQ(godot.out.rfind("[gd_scene", 0), 0U);
+    const Run alpha = Call(Velmora::Commands::RunColliders, {"--alpha", "256", In("two.png")});
+    EXPECT_EQ(alpha.status, 1);
+    const Run format = Call(Velmora::Commands::RunColliders, {"--format", "svg", In("two.png")});
+    EXPECT_EQ(format.status, 1);
+    EXPECT_EQ(format.out, "");
+}
+
+}  // namespace
