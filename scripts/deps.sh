@@ -2,6 +2,12 @@
 # Usage: ensure_packages NAME...
 
 ensure_packages() {
+    # Elsewhere than Debian and its kin, leave installing to the user: CMake
+    # names what is missing when the build needs it.
+    if ! command -v apt-get >/dev/null 2>&1 || ! command -v dpkg-query >/dev/null 2>&1; then
+        echo "no apt-get here: not installing $*; install what CMake reports missing" >&2
+        return 0
+    fi
     local missing=()
     local name
     for name in "$@"; do
@@ -25,6 +31,8 @@ ensure_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
 # What the default build adds: unit tests and benchmarks.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
+# The manual page's checks: both formatters man pages meet (groff through man).
+MANUAL_TEST_PACKAGES=(groff-base mandoc)
 # The clang preset: the same build and tests compiled by Clang.
 CLANG_BUILD_PACKAGES=(clang)
 # The window tests: a private X server, a way to find and press the window,
@@ -39,3 +47,9 @@ BENCH_STARTUP_PACKAGES=(hyperfine time)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What the static analysis stage needs.
 TIDY_PACKAGES=(clang-tidy)
+# scripts/package.sh: dpkg-shlibdeps and file for the Debian package's
+# Depends, mandoc for the Windows package's HTML manual, the cross compiler.
+PACKAGE_PACKAGES=(dpkg-dev file mandoc g++-mingw-w64-x86-64-posix)
+# The package tests: a Debian 12 root to install the .deb into, lintian's
+# checks, and wine for the .zip's program (WINDOWS_PACKAGES).
+PACKAGE_TEST_PACKAGES=(debootstrap lintian)

@@ -16,7 +16,8 @@ stage() {
 }
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${CLANG_BUILD_PACKAGES[@]}" \
-    "${GUI_TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}"
+    "${GUI_TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}" \
+    "${MANUAL_TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}"
 
 stage "default build: unit and command-line tests" \
     cmake --workflow --preset default
@@ -31,6 +32,15 @@ stage "Windows build: mingw-w64 cross build, every test under wine" \
 stage "information window on Windows: MessageBoxA under wine" \
     env VELMORA_WINEPREFIX="$root/build/windows/wineprefix" \
     bash tests/gui/wine_window_test.sh build/windows/velmora2d.exe build/windows/gui
+stage "packages: the Debian package and the Windows zip" \
+    bash scripts/package.sh
+stage "lintian on the Debian package" \
+    bash tests/package/lintian_check.sh build/packages/velmora2d_*_amd64.deb
+stage "Debian package installed, used and removed in a throw-away Debian 12 root" \
+    bash tests/package/deb_root_test.sh build/packages/velmora2d_*_amd64.deb
+stage "Windows zip: its program through the golden command-line tests under wine" \
+    env VELMORA_WINEPREFIX="$root/build/windows/wineprefix" \
+    bash tests/package/zip_wine_test.sh build/packages/velmora2d-*-win64.zip
 fuzz_seconds="${VELMORA_FUZZ_SECONDS:-45}"
 stage "fuzz: every fuzz target for ${fuzz_seconds} s under AddressSanitizer and UBSan" \
     bash scripts/fuzz.sh "$fuzz_seconds"
