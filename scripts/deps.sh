@@ -39,3 +39,6 @@ BENCH_STARTUP_PACKAGES=(hyperfine time)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # What the static analysis stage needs.
 TIDY_PACKAGES=(clang-tidy)
+# The real-client loads of the JSON sheets (scripts/client_test.sh); only
+# installed when node or npm is missing, so a newer Node.js stays in place.
+CLIENT_TEST_PACKAGES=(nodejs npm)
