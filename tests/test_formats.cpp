@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,13 +57,20 @@ Sheet SheetOf(std::vector<SheetFrame> frames, int32_t width = 256, int32_t heigh
 StrictJson::Value ParseJson(const std::string& text) {
     StrictJson::Value v;
     std::string error;
-    EXPECT_TRUE(StrictJson::Parser(text).Parse(v, error)) << error << "\n" << text;
+    if (!StrictJson::Parser(text).Parse(v, error)) {
+        // Stop the test here: nothing after it can be checked.
+        ADD_FAILURE() << error << "\n" << text;
+        throw std::runtime_error("invalid JSON");
+    }
     return v;
 }
 
 GodotText::Document ParseGodot(const std::string& text) {
     const GodotText::Result r = GodotText::Parse(text);
-    EXPECT_TRUE(r.ok) << r.error << "\n" << text;
+    if (!r.ok) {
+        ADD_FAILURE() << r.error << "\n" << text;
+        throw std::runtime_error("unreadable Godot text");
+    }
     return r.doc;
 }
 
@@ -147,7 +155,12 @@ bool CheckUnityYaml(const std::string& text, std::vector<YamlLine>& lines, std::
     bool opener = false;
     while (std::getline(in, line)) {
         ++lineNo;
-        auto bad = [&](const std::string& why) { error = "line " + std::to_string(lineNo) + ": " + why + ": " + line; return false; };
+        auto bad = [&](const std::string& why) {
+            error = "line " + std::to_string(lineNo);
+            error += ": " + why;
+            error += ": " + line;
+            return false;
+        };
         if (line.find('\t') != std::string::npos || line.find('\r') != std::string::npos) return bad("tab or CR");
         size_t indent = 0;
         while (indent < line.size() && line[indent] == ' ') ++indent;
@@ -159,9 +172,7 @@ bool CheckUnityYaml(const std::string& text, std::vector<YamlLine>& lines, std::
         YamlLine out;
         while (rest.compare(0, 2, "- ") == 0) { rest.erase(0, 2); column += 2; ++out.markers; }
         out.indent = column;
-        if (!rest.empty() && rest[0] == '{') {
-            out.value = rest;
-        } else if (rest == "[]") {
+        if ((!rest.empty() && rest[0] == '{') || rest == "[]") {
             out.value = rest;
         } else {
             size_t colon = std::string::npos;
@@ -251,7 +262,7 @@ std::map<std::string, double> Flow(const std::string& v) {
 const std::vector<std::string> kAwkwardNames = {
     "plain", "quote\"d", "back\\slash", "ctl\x01\x1f\x7f", "tab\tnew\nline\rret", "key: value",
     "#hash", "-lead", "trailing:", "true", "123", " spaced ", "caf\xC3\xA9/\xE6\xBC\xA2\xE5\xAD\x97",
-    "bad\xFF\xFE", "cut\xE6\xBC", "over\xF4\x90\x80\x80", "nul\x00byte", "{brace}", "[list]",
+    "bad\xFF\xFE", "cut\xE6\xBC", "over\xF4\x90\x80\x80", std::string("nul\x00" "byte", 8), "{brace}", "[list]",
     "a%b@c.d", "line\xE2\x80\xA8sep", "'single'", "&anchor *alias !tag",
 };
 
@@ -327,6 +338,7 @@ TEST(AwkwardNames, UnityMetaKeepsItsLayoutAndEveryNameRoundTrips) {
     ASSERT_TRUE(CheckUnityYaml(meta, lines, error)) << error;
     const UnityNames names = ReadUnityNames(lines);
     std::vector<std::string> expected;
+    expected.reserve(kAwkwardNames.size());
     for (const auto& name : kAwkwardNames) expected.push_back(DocumentName(name));
     EXPECT_EQ(names.spriteNames, expected);
     EXPECT_EQ(names.tableNames, expected);
@@ -492,6 +504,7 @@ TEST(UntrimmedFrames, UseCentreAlignmentAndNoMargin) {
 
 std::map<std::string, std::vector<std::string>> Animations(const std::vector<std::string>& names) {
     std::vector<SheetFrame> frames;
+    frames.reserve(names.size());
     for (const auto& n : names) frames.push_back(Frame(n, 0, 0, 1, 1));
     const GodotText::Document doc = ParseGodot(BuildGodotSpriteFrames(SheetOf(frames), "atlas.png", ""));
     std::map<std::string, std::string> frameOfSub;
@@ -589,6 +602,7 @@ TEST(UnityIds, GuidsAreStableWellFormedAndDistinct) {
 
 TEST(UnityIds, SpriteIdsAreNonZeroAndUniqueOnLargeSheets) {
     std::vector<SheetFrame> frames;
+    frames.reserve(3000);
     for (int i = 0; i < 3000; ++i) frames.push_back(Frame("f" + std::to_string(i), 0, 0, 1, 1));
     std::vector<YamlLine> lines;
     std::string error;
@@ -657,7 +671,7 @@ TEST(UnityIds, ReadsMetasAsUnityRewritesThemAndSurvivesGarbage) {
     EXPECT_EQ(kept.sprites.at("folded long name").internalId, 7);
     EXPECT_EQ(kept.sprites.size(), 3U);
 
-    const std::string garbage[] = {"", "guid:", "guid: 0000", "\xFF\xFE\x00garbage", "  spriteSheet:\n    sprites:\n    - name: \"open",
+    const std::string garbage[] = {"", "guid:", "guid: 0000", std::string("\xFF\xFE\x00garbage", 10), "  spriteSheet:\n    sprites:\n    - name: \"open",
                                    std::string(100000, '-'), "spriteSheet:\nsprites:\n- name: x\n  internalID: 0\n"};
     for (const auto& text : garbage) {
         const UnityKeptIds g = ReadUnityKeptIds(text);

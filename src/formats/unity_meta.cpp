@@ -349,7 +349,9 @@ bool ReadScalar(const std::vector<std::string>& lines, size_t& lineIndex, size_t
     // one space (an empty line into a newline), as YAML does.
     size_t li = lineIndex;
     size_t i = pos + 1;
-    std::string pendingSpace;
+    // How the next line break folds: into a space, into nothing (after an
+    // escaped line end), or into nothing more (a blank line gave a '\n').
+    enum class Fold { Space, Nothing, AfterBlank } fold = Fold::Space;
     while (li < lines.size() && li < lineIndex + 64) {
         const std::string& line = lines[li];
         while (i < line.size()) {
@@ -365,8 +367,7 @@ bool ReadScalar(const std::vector<std::string>& lines, size_t& lineIndex, size_t
             }
             if (quote == '"' && c == '\\') {
                 if (i + 1 >= line.size()) {  // escaped line break: no space
-                    i = line.size();
-                    pendingSpace = "\x01";
+                    fold = Fold::Nothing;
                     break;
                 }
                 const char e = line[i + 1];
@@ -407,7 +408,7 @@ bool ReadScalar(const std::vector<std::string>& lines, size_t& lineIndex, size_t
             ++i;
         }
         // Line break inside the quotes.
-        if (pendingSpace != "\x01") {
+        if (fold != Fold::Nothing) {
             while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
         }
         ++li;
@@ -415,17 +416,13 @@ bool ReadScalar(const std::vector<std::string>& lines, size_t& lineIndex, size_t
         const std::string& next = lines[li];
         i = 0;
         while (i < next.size() && (next[i] == ' ' || next[i] == '\t')) ++i;
-        if (pendingSpace == "\x01") {
-            pendingSpace.clear();
-        } else if (i >= next.size()) {
+        if (i >= next.size() && fold != Fold::Nothing) {
             value += '\n';
-            pendingSpace = "\x02";  // a blank line already gave the break
+            fold = Fold::AfterBlank;
             continue;
-        } else if (pendingSpace == "\x02") {
-            pendingSpace.clear();
-        } else {
-            value += ' ';
         }
+        if (fold == Fold::Space) value += ' ';
+        fold = Fold::Space;
     }
     return false;
 }
