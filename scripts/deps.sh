@@ -53,3 +53,6 @@ PACKAGE_PACKAGES=(dpkg-dev file mandoc g++-mingw-w64-x86-64-posix)
 # The package tests: a Debian 12 root to install the .deb into, lintian's
 # checks, and wine for the .zip's program (WINDOWS_PACKAGES).
 PACKAGE_TEST_PACKAGES=(debootstrap lintian)
+# The real-client loads of the JSON sheets (scripts/client_test.sh); only
+# installed when node or npm is missing, so a newer Node.js stays in place.
+CLIENT_TEST_PACKAGES=(nodejs npm)

@@ -1,1 +1,195 @@
+// Godot 4 text resources: the sheet's SpriteFrames, one AtlasTexture per
+// frame and one collider scene per frame. Written for format=3 as Godot's
+// loader reads it: ';' comments only, packed arrays as flat numbers, every
+// id declared before it is used, a .tres ending in its single [resource].
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
 #include "formats/sheet.h"
+#include "formats/text_escape.h"
+
+namespace Velmora::Formats {
+
+namespace {
+
+std::string Int(int32_t v) { return std::to_string(v); }
+
+std::string Rect(int32_t x, int32_t y, int32_t w, int32_t h) {
+    return "Rect2(" + Int(x) + ", " + Int(y) + ", " + Int(w) + ", " + Int(h) + ")";
+}
+
+bool NeedsMargin(const SheetFrame& f) {
+    return f.trimmed || f.offsetX != 0 || f.offsetY != 0 || f.sourceW != f.w || f.sourceH != f.h;
+}
+
+// The ext_resource lines and, with a normal map, the CanvasTexture that
+// pairs it with the atlas. Returns the reference every AtlasTexture's
+// `atlas` uses.
+std::string AppendAtlasSources(std::string& out, const std::string& imagePath,
+                               const std::string& normalPath) {
+    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(imagePath)) +
+           " id=\"1_atlas\"]\n";
+    if (normalPath.empty()) {
+        out += '\n';
+        return "ExtResource(\"1_atlas\")";
+    }
+    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(normalPath)) +
+           " id=\"2_normal\"]\n\n";
+    out += "[sub_resource type=\"CanvasTexture\" id=\"canvas\"]\n";
+    out += "diffuse_texture = ExtResource(\"1_atlas\")\n";
+    out += "normal_texture = ExtResource(\"2_normal\")\n\n";
+    return "SubResource(\"canvas\")";
+}
+
+// An AtlasTexture's properties: its region in the atlas and, for a frame
+// whose stored pixels are smaller than the original, the margin that
+// restores the original size and placement.
+void AppendAtlasProperties(std::string& out, const SheetFrame& f, const std::string& atlasRef) {
+    out += "atlas = " + atlasRef + "\n";
+    out += "region = " + Rect(f.x, f.y, f.w, f.h) + "\n";
+    if (NeedsMargin(f)) {
+        out += "margin = " + Rect(f.offsetX, f.offsetY, f.sourceW - f.w, f.sourceH - f.h) + "\n";
+    }
+    // Keeps linear filtering from sampling the neighbouring frames.
+    out += "filter_clip = true\n";
+}
+
+// Frame number of a name's digit suffix, compared without leading zeros.
+bool NumberLess(const std::string& a, const std::string& b) {
+    const size_t za = std::min(a.find_first_not_of('0'), a.size());
+    const size_t zb = std::min(b.find_first_not_of('0'), b.size());
+    const size_t la = a.size() - za;
+    const size_t lb = b.size() - zb;
+    if (la != lb) return la < lb;
+    return a.compare(za, la, b, zb, lb) < 0;
+}
+
+struct Member {
+    size_t frame = 0;
+    bool bare = true;     // the name is the animation's name itself
+    std::string number;   // the digit suffix of a numbered name
+    std::string name;
+};
+
+// Animations by name stem: a name ending in digits (with or without '_'
+// before them) belongs to the animation named by what precedes them, in
+// numeric order; any other name is a one-frame animation named as the
+// frame. A name equal to a stem joins that animation as its first frame;
+// equal numbers ("run1", "run_1", "run01") keep bytewise name order.
+std::map<std::string, std::vector<Member>> GroupAnimations(const std::vector<std::string>& names) {
+    std::map<std::string, std::vector<Member>> groups;
+    for (size_t i = 0; i < names.size(); ++i) {
+        const std::string& name = names[i];
+        size_t cut = name.size();
+        while (cut > 0 && name[cut - 1] >= '0' && name[cut - 1] <= '9') --cut;
+        std::string stem = name.substr(0, cut);
+        if (cut < name.size() && !stem.empty() && stem.back() == '_') stem.pop_back();
+        Member m;
+        m.frame = i;
+        m.name = name;
+        if (cut == name.size() || stem.empty()) {
+            groups[name].push_back(m);
+        } else {
+            m.bare = false;
+            m.number = name.substr(cut);
+            groups[stem].push_back(m);
+        }
+    }
+    for (auto& entry : groups) {
+        auto& members = entry.second;
+        std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) {
+            if (a.bare != b.bare) return a.bare;
+            if (NumberLess(a.number, b.number)) return true;
+            if (NumberLess(b.number, a.number)) return false;
+            return a.name < b.name;
+        });
+    }
+    return groups;
+}
+
+// A node name Godot accepts: its forbidden characters . : @ / " % and
+// control characters become '_'; an empty name becomes "Frame".
+std::string NodeName(const std::string& utf8) {
+    std::string out;
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool bad = c < 0x20U || c == 0x7FU || ch == '.' || ch == ':' || ch == '@' ||
+                         ch == '/' || ch == '"' || ch == '%';
+        out += bad ? '_' : ch;
+    }
+    return out.empty() ? "Frame" : out;
+}
+
+std::string FlatNumbers(const std::vector<Point2D>& points) {
+    std::string out;
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i != 0) out += ", ";
+        out += Int(points[i].x) + ", " + Int(points[i].y);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imagePath,
+                                   const std::string& normalPath) {
+    std::string out = "[gd_resource type=\"SpriteFrames\" format=3]\n\n";
+    const std::string atlasRef = AppendAtlasSources(out, imagePath, normalPath);
+    for (size_t i = 0; i < sheet.frames.size(); ++i) {
+        out += "[sub_resource type=\"AtlasTexture\" id=\"frame_" + std::to_string(i) + "\"]\n";
+        AppendAtlasProperties(out, sheet.frames[i], atlasRef);
+        out += '\n';
+    }
+    const auto groups = GroupAnimations(Text::UniqueDocumentNames(sheet.frames));
+    out += "[resource]\nanimations = [";
+    bool firstAnimation = true;
+    for (const auto& entry : groups) {
+        out += firstAnimation ? "{\n" : ", {\n";
+        firstAnimation = false;
+        out += "\"frames\": [";
+        bool firstFrame = true;
+        for (const Member& m : entry.second) {
+            out += firstFrame ? "{\n" : ", {\n";
+            firstFrame = false;
+            out += "\"duration\": 1.0,\n\"texture\": SubResource(\"frame_" + std::to_string(m.frame) +
+                   "\")\n}";
+        }
+        out += "],\n\"loop\": true,\n\"name\": &" + Text::GodotString(entry.first) +
+               ",\n\"speed\": 10.0\n}";
+    }
+    out += "]\n";
+    return out;
+}
+
+std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& imagePath,
+                                   const std::string& normalPath) {
+    std::string out = "[gd_resource type=\"AtlasTexture\" format=3]\n\n";
+    const std::string atlasRef = AppendAtlasSources(out, imagePath, normalPath);
+    out += "[resource]\n";
+    AppendAtlasProperties(out, frame, atlasRef);
+    return out;
+}
+
+// The sprite is drawn uncentred, so node-local coordinates are the original
+// frame's pixels (y down): the AtlasTexture's margin puts the stored pixels
+// at their original place, and the polygons use the same frame pixels.
+std::string BuildGodotColliderScene(const SheetFrame& frame, const std::string& texturePath) {
+    std::string out = "[gd_scene format=3]\n\n";
+    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(texturePath)) +
+           " id=\"1_texture\"]\n\n";
+    out += "[node name=" + Text::GodotString(NodeName(DocumentName(frame.name))) +
+           " type=\"StaticBody2D\"]\n\n";
+    out += "[node name=\"Sprite2D\" type=\"Sprite2D\" parent=\".\"]\n";
+    out += "texture = ExtResource(\"1_texture\")\ncentered = false\n";
+    for (size_t p = 0; p < frame.polygons.size(); ++p) {
+        const std::string node =
+            p == 0 ? "CollisionPolygon2D" : "CollisionPolygon2D" + std::to_string(p + 1);
+        out += "\n[node name=\"" + node + "\" type=\"CollisionPolygon2D\" parent=\".\"]\n";
+        out += "polygon = PackedVector2Array(" + FlatNumbers(frame.polygons[p]) + ")\n";
+    }
+    return out;
+}
+
+}  // namespace Velmora::Formats

@@ -1,1 +1,92 @@
+// Sprite-sheet JSON in the two layouts 2-D engines read: frames keyed by
+// name ("hash", which every client keys by name) and frames as a list with
+// a "filename" each ("array").
+#include <string>
+
 #include "formats/sheet.h"
+#include "formats/text_escape.h"
+
+namespace Velmora::Formats {
+
+namespace {
+
+std::string Int(int32_t v) { return std::to_string(v); }
+
+// The polygons as nested [x, y] lists on one line.
+std::string PolygonList(const Polygons& polygons) {
+    std::string out = "[";
+    for (size_t p = 0; p < polygons.size(); ++p) {
+        if (p != 0) out += ", ";
+        out += '[';
+        const auto& points = polygons[p];
+        for (size_t i = 0; i < points.size(); ++i) {
+            if (i != 0) out += ", ";
+            out += '[' + Int(points[i].x) + ", " + Int(points[i].y) + ']';
+        }
+        out += ']';
+    }
+    out += ']';
+    return out;
+}
+
+// A frame's fields, each line indented by `indent`; no closing brace.
+void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
+                       const std::string& indent) {
+    out += indent + "\"frame\": {\"x\": " + Int(f.x) + ", \"y\": " + Int(f.y) +
+           ", \"w\": " + Int(f.w) + ", \"h\": " + Int(f.h) + "},\n";
+    out += indent + "\"rotated\": false,\n";
+    out += indent + "\"trimmed\": " + (f.trimmed ? "true" : "false") + ",\n";
+    out += indent + "\"spriteSourceSize\": {\"x\": " + Int(f.offsetX) + ", \"y\": " +
+           Int(f.offsetY) + ", \"w\": " + Int(f.w) + ", \"h\": " + Int(f.h) + "},\n";
+    out += indent + "\"sourceSize\": {\"w\": " + Int(f.sourceW) + ", \"h\": " + Int(f.sourceH) + "}";
+    if (colliders) out += ",\n" + indent + "\"polygons\": " + PolygonList(f.polygons);
+    out += '\n';
+}
+
+void AppendMeta(std::string& out, const Sheet& sheet) {
+    out += "  \"meta\": {\n";
+    out += "    \"app\": \"velmora2d\",\n";
+    out += "    \"version\": \"2.4.0\",\n";
+    out += "    \"image\": " + Text::JsonString(DocumentName(sheet.imageFile)) + ",\n";
+    if (!sheet.normalMapFile.empty()) {
+        out += "    \"normal_map\": " + Text::JsonString(DocumentName(sheet.normalMapFile)) + ",\n";
+    }
+    out += "    \"format\": \"RGBA8888\",\n";
+    out += "    \"size\": {\"w\": " + Int(sheet.width) + ", \"h\": " + Int(sheet.height) + "},\n";
+    out += "    \"scale\": \"1\"\n";
+    out += "  }\n";
+}
+
+}  // namespace
+
+std::string BuildJsonHash(const Sheet& sheet) {
+    const std::vector<std::string> names = Text::UniqueDocumentNames(sheet.frames);
+    std::string out = "{\n  \"frames\": {";
+    for (size_t i = 0; i < sheet.frames.size(); ++i) {
+        out += i == 0 ? "\n" : ",\n";
+        out += "    " + Text::JsonString(names[i]) + ": {\n";
+        AppendFrameFields(out, sheet.frames[i], sheet.colliders, "      ");
+        out += "    }";
+    }
+    out += sheet.frames.empty() ? "},\n" : "\n  },\n";
+    AppendMeta(out, sheet);
+    out += "}\n";
+    return out;
+}
+
+std::string BuildJsonArray(const Sheet& sheet) {
+    const std::vector<std::string> names = Text::UniqueDocumentNames(sheet.frames);
+    std::string out = "{\n  \"frames\": [";
+    for (size_t i = 0; i < sheet.frames.size(); ++i) {
+        out += i == 0 ? "\n" : ",\n";
+        out += "    {\n      \"filename\": " + Text::JsonString(names[i]) + ",\n";
+        AppendFrameFields(out, sheet.frames[i], sheet.colliders, "      ");
+        out += "    }";
+    }
+    out += sheet.frames.empty() ? "],\n" : "\n  ],\n";
+    AppendMeta(out, sheet);
+    out += "}\n";
+    return out;
+}
+
+}  // namespace Velmora::Formats

@@ -40,6 +40,13 @@ struct Sheet {
     std::vector<SheetFrame> frames;  // in bytewise name order
 };
 
+// A frame name as every document writes it: valid UTF-8, each byte that is
+// not part of a well-formed UTF-8 sequence (and NUL) replaced by U+FFFD.
+// Two different names can map to one; callers that need distinct names in
+// the documents compare these (the builders still keep them distinct by
+// suffixing later duplicates with "~2", "~3", ...).
+std::string DocumentName(const std::string& name);
+
 // JSON sprite sheet, frames keyed by name ("hash") or as a list ("array").
 std::string BuildJsonHash(const Sheet& sheet);
 std::string BuildJsonArray(const Sheet& sheet);

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Loads sprite-sheet JSON files with the real clients in node (PixiJS 8,
+# Phaser 3 and 4, versions pinned in tests/clients/package-lock.json).
+# Usage: scripts/client_test.sh SHEET.json...
+# Each sheet's image is the file its meta.image names, next to the JSON.
+# Status: 0 all load, 1 a sheet fails to load (each problem printed),
+# 2 usage, 77 the npm registry cannot be reached to install the clients.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/scripts/deps.sh"
+
+if [ $# -eq 0 ]; then
+    echo "usage: scripts/client_test.sh SHEET.json..." >&2
+    exit 2
+fi
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+    ensure_packages "${CLIENT_TEST_PACKAGES[@]}"
+fi
+
+# The clients are installed in the build tree, never in the sources.
+work="${VELMORA_CLIENT_DIR:-$root/build/client-tests}"
+mkdir -p "$work"
+cp "$root/tests/clients/package.json" "$root/tests/clients/package-lock.json" \
+    "$root/tests/clients/load_sheet.mjs" "$work/"
+stamp="$work/node_modules/.velmora-lock"
+if ! cmp -s "$work/package-lock.json" "$stamp" 2>/dev/null; then
+    log="$work/npm-ci.log"
+    if ! (cd "$work" && npm ci --ignore-scripts --no-audit --no-fund >"$log" 2>&1); then
+        if grep -qE 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|network|proxy' "$log"; then
+            echo "client tests skipped: the npm registry cannot be reached to install the pinned clients" >&2
+            echo "  ($(grep -m1 -E 'ENOTFOUND|EAI_AGAIN|ECONNREFUSED|ECONNRESET|ETIMEDOUT|ENETUNREACH|network|proxy' "$log"))" >&2
+            exit 77
+        fi
+        echo "npm ci failed; its log:" >&2
+        cat "$log" >&2
+        exit 1
+    fi
+    cp "$work/package-lock.json" "$stamp"
+fi
+
+status=0
+for sheet in "$@"; do
+    sheet="$(cd "$(dirname "$sheet")" && pwd)/$(basename "$sheet")"
+    image="$(node -e 'const d=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write(String((d.meta||{}).image||""))' "$sheet")" || {
+        echo "$sheet: not readable as JSON" >&2
+        status=1
+        continue
+    }
+    if [ -z "$image" ] || [ ! -f "$(dirname "$sheet")/$image" ]; then
+        echo "$sheet: meta.image \"$image\" is not a file next to it" >&2
+        status=1
+        continue
+    fi
+    node "$work/load_sheet.mjs" "$sheet" "$(dirname "$sheet")/$image" || status=1
+done
+exit $status

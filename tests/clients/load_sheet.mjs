@@ -1,0 +1,229 @@
+// Loads a velmora2d sprite sheet (JSON + PNG) with the real 2-D engines in
+// node: PixiJS 8 (Spritesheet(texture, data).parse() and Assets.load) and
+// Phaser 3 and 4 (textures.addAtlas in a HEADLESS game), and checks that
+// every frame is there with its rectangle, and trimmed frames with their
+// original size and offset. Exits 1 on any mismatch, printing each.
+//
+//   node load_sheet.mjs SHEET.json SHEET.png
+import { readFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+const [jsonPath, pngPath] = process.argv.slice(2);
+if (!jsonPath || !pngPath) {
+  console.error('usage: node load_sheet.mjs SHEET.json SHEET.png');
+  process.exit(2);
+}
+
+const problems = [];
+const fail = (client, what) => problems.push(`${client}: ${what}`);
+const data = JSON.parse(readFileSync(jsonPath, 'utf8'));
+const png = readFileSync(pngPath);
+const pngWidth = png.readUInt32BE(16);
+const pngHeight = png.readUInt32BE(20);
+
+// The frames as the file states them: [name, entry] in file order.
+const layout = Array.isArray(data.frames) ? 'array' : 'hash';
+const expected = layout === 'array'
+  ? data.frames.map((f) => [f.filename, f])
+  : Object.entries(data.frames);
+
+// ---- Browser globals a headless engine touches -------------------------
+function context2d() {
+  return new Proxy({}, {
+    get(target, prop) {
+      if (prop in target) return target[prop];
+      if (prop === 'getImageData' || prop === 'createImageData') {
+        return (x, y, w, h) => ({ data: new Uint8ClampedArray(Math.max(1, (w | 0) * (h | 0)) * 4), width: w, height: h });
+      }
+      if (prop === 'measureText') return () => ({ width: 0 });
+      if (prop === 'canvas') return undefined;
+      return () => {};
+    },
+    set(target, prop, value) { target[prop] = value; return true; },
+  });
+}
+class FakeCanvas {
+  constructor() { this.width = 1; this.height = 1; this.style = {}; }
+  getContext() { return context2d(); }
+  getBoundingClientRect() { return { left: 0, top: 0, width: this.width, height: this.height }; }
+  addEventListener() {}
+  removeEventListener() {}
+  toDataURL() { return 'data:image/png;base64,'; }
+}
+class FakeImage {
+  constructor() { this.width = pngWidth; this.height = pngHeight; this.onload = null; this.onerror = null; this.complete = false; }
+  set src(value) {
+    this._src = value;
+    setTimeout(() => { this.complete = true; if (this.onload) this.onload(); }, 0);
+  }
+  get src() { return this._src; }
+  addEventListener(type, fn) { if (type === 'load') this.onload = fn; }
+  removeEventListener() {}
+  decode() { return Promise.resolve(); }
+}
+const element = (tag) => (tag === 'canvas' ? new FakeCanvas() : tag === 'img' ? new FakeImage() : {
+  style: {}, canPlayType() { return ''; }, appendChild() {}, removeChild() {}, addEventListener() {}, setAttribute() {}, getBoundingClientRect() { return { left: 0, top: 0, width: 0, height: 0 }; },
+});
+const define = (name, value) => Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
+define('navigator', { userAgent: 'node', platform: 'node', maxTouchPoints: 0 });
+define('window', globalThis);
+define('document', {
+  readyState: 'complete', documentElement: { style: {} }, body: element('div'),
+  createElement: element, createElementNS: (ns, tag) => element(tag),
+  addEventListener() {}, removeEventListener() {}, getElementById() { return null; },
+});
+define('Image', FakeImage);
+define('HTMLCanvasElement', FakeCanvas);
+define('HTMLImageElement', FakeImage);
+define('HTMLVideoElement', class {});
+define('screen', { width: 1024, height: 768, orientation: {} });
+define('addEventListener', () => {});
+define('removeEventListener', () => {});
+define('requestAnimationFrame', (fn) => setTimeout(() => fn(Date.now()), 16));
+define('cancelAnimationFrame', (id) => clearTimeout(id));
+define('focus', () => {});
+
+// ---- Shared checks --------------------------------------------------------
+function checkRect(client, name, got, f) {
+  const want = f.frame;
+  if (got.x !== want.x || got.y !== want.y || got.w !== want.w || got.h !== want.h) {
+    fail(client, `${JSON.stringify(name)}: rectangle ${JSON.stringify(got)} != ${JSON.stringify(want)}`);
+  }
+}
+
+// ---- PixiJS 8 -------------------------------------------------------------
+async function checkPixi() {
+  const PIXI = await import('pixi.js');
+  const { Spritesheet, Texture, TextureSource, Assets, DOMAdapter, BrowserAdapter } = PIXI;
+  // Frames Pixi keys by: the name in the hash layout; in the array layout
+  // Pixi never reads "filename" and keys frames by their index.
+  const keyOf = (name, index) => (layout === 'hash' ? name : String(index));
+  const check = (client, textures) => {
+    expected.forEach(([name, f], index) => {
+      const t = textures[keyOf(name, index)];
+      if (!t) { fail(client, `frame ${JSON.stringify(name)} not found`); return; }
+      checkRect(client, name, { x: t.frame.x, y: t.frame.y, w: t.frame.width, h: t.frame.height }, f);
+      if (t.orig.width !== f.sourceSize.w || t.orig.height !== f.sourceSize.h) {
+        fail(client, `${JSON.stringify(name)}: source size ${t.orig.width}x${t.orig.height}`);
+      }
+      if (f.trimmed) {
+        if (!t.trim || t.trim.x !== f.spriteSourceSize.x || t.trim.y !== f.spriteSourceSize.y) {
+          fail(client, `${JSON.stringify(name)}: trim offset ${t.trim ? `${t.trim.x},${t.trim.y}` : 'missing'}`);
+        }
+      } else if (t.trim) {
+        fail(client, `${JSON.stringify(name)}: untrimmed frame has a trim`);
+      }
+    });
+    if (layout === 'hash' && Object.keys(textures).length !== expected.length) {
+      fail(client, `${Object.keys(textures).length} textures for ${expected.length} frames`);
+    }
+  };
+
+  const source = new TextureSource({ width: data.meta.size.w, height: data.meta.size.h });
+  const sheet = new Spritesheet(new Texture({ source }), data);
+  check('PixiJS Spritesheet.parse', await sheet.parse());
+
+  // Assets.load reads the JSON, then the image named by meta.image next to
+  // it. No image decoding in node: the loader is handed an image whose
+  // size is the PNG's, read from its header.
+  DOMAdapter.set({
+    ...BrowserAdapter,
+    createCanvas: () => new FakeCanvas(),
+    createImage: () => new FakeImage(),
+    getCanvasRenderingContext2D: () => FakeCanvas,
+    getWebGLRenderingContext: () => class {},
+    getNavigator: () => ({ userAgent: 'node', gpu: null }),
+    getBaseUrl: () => pathToFileURL(path.dirname(path.resolve(jsonPath)) + '/').href,
+    getFontFaceSet: () => null,
+    fetch: async (url) => {
+      const file = url.startsWith('file:') ? new URL(url) : path.resolve(url);
+      const body = readFileSync(file);
+      return new Response(body, { status: 200, headers: { 'content-type': url.endsWith('.json') ? 'application/json' : 'image/png' } });
+    },
+    parseXML: () => null,
+  });
+  await Assets.init({ preferences: { preferCreateImageBitmap: false, preferWorkers: false } });
+  const metaImage = data.meta.image;
+  const expectedImage = path.basename(pngPath);
+  if (metaImage !== expectedImage) fail('PixiJS Assets.load', `meta.image ${JSON.stringify(metaImage)} is not ${expectedImage}`);
+  const loaded = await Assets.load({ src: pathToFileURL(path.resolve(jsonPath)).href});
+  if (!loaded || !loaded.textures) { fail('PixiJS Assets.load', 'no spritesheet'); return; }
+  if (loaded.textureSource.width !== pngWidth || loaded.textureSource.height !== pngHeight) {
+    fail('PixiJS Assets.load', `image ${loaded.textureSource.width}x${loaded.textureSource.height}`);
+  }
+  check('PixiJS Assets.load', loaded.textures);
+}
+
+// ---- Phaser 3 and 4 -------------------------------------------------------
+function checkPhaser(label, modulePath) {
+  const require = createRequire(import.meta.url);
+  const Phaser = require(modulePath);
+  return new Promise((resolve) => {
+    const timer = setTimeout(() => { fail(label, 'game did not boot within 20 s'); resolve(); }, 20000);
+    const game = new Phaser.Game({
+      type: Phaser.HEADLESS,
+      width: 64,
+      height: 64,
+      banner: false,
+      audio: { noAudio: true },
+      scene: {
+        create() {
+          try {
+            const image = new FakeImage();
+            const warn = console.warn;
+            const warnings = [];
+            console.warn = (...args) => warnings.push(args.join(' '));
+            const texture = this.textures.addAtlas('sheet', image, data);
+            console.warn = warn;
+            warnings.forEach((w) => fail(label, `warning: ${w}`));
+            if (!texture) throw new Error('addAtlas returned nothing');
+            expected.forEach(([name, f]) => {
+              if (!texture.has(name)) { fail(label, `frame ${JSON.stringify(name)} not found`); return; }
+              const fr = texture.get(name);
+              checkRect(label, name, { x: fr.cutX, y: fr.cutY, w: fr.cutWidth, h: fr.cutHeight }, f);
+              if (f.trimmed) {
+                if (fr.realWidth !== f.sourceSize.w || fr.realHeight !== f.sourceSize.h || fr.x !== f.spriteSourceSize.x || fr.y !== f.spriteSourceSize.y) {
+                  fail(label, `${JSON.stringify(name)}: trimmed as ${fr.realWidth}x${fr.realHeight} at ${fr.x},${fr.y}`);
+                }
+              } else if (fr.realWidth !== f.frame.w || fr.realHeight !== f.frame.h) {
+                fail(label, `${JSON.stringify(name)}: size ${fr.realWidth}x${fr.realHeight}`);
+              }
+            });
+            const count = texture.getFrameNames().length;
+            if (count !== expected.length) fail(label, `${count} frames for ${expected.length}`);
+          } catch (e) {
+            fail(label, `threw ${e && e.stack ? e.stack : e}`);
+          }
+          clearTimeout(timer);
+          game.destroy(true, true);
+          resolve();
+        },
+      },
+    });
+  });
+}
+
+const runs = [
+  ['PixiJS 8', () => checkPixi()],
+  ['Phaser 3', () => checkPhaser('Phaser 3', 'phaser/dist/phaser.js')],
+  ['Phaser 4', () => checkPhaser('Phaser 4', 'phaser4')],
+];
+for (const [label, run] of runs) {
+  try {
+    await run();
+  } catch (e) {
+    fail(label, `threw ${e && e.stack ? e.stack : e}`);
+  }
+}
+
+const extras = [data.meta.normal_map ? 'meta.normal_map' : null, expected.some(([, f]) => f.polygons) ? 'polygons' : null]
+  .filter(Boolean).join(', ');
+if (problems.length) {
+  for (const p of problems) console.error(`${jsonPath}: ${p}`);
+  process.exit(1);
+}
+console.log(`${jsonPath}: ${expected.length} frames (${layout} layout${extras ? `, with ${extras}` : ''}) load in PixiJS 8 `
+  + `(Spritesheet, Assets.load${layout === 'array' ? '; keyed by index, as PixiJS reads arrays' : ''}), Phaser 3 and Phaser 4`);
+process.exit(0);
