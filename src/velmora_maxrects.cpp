@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "velmora_engine.h"
@@ -62,7 +63,7 @@ int32_t RoundDownPowerOfTwo(int32_t v) {
 // the list's order never affects a choice.
 class Bin {
 public:
-    Bin(int32_t width, int32_t height, bool trackUsed) : width_(width), height_(height), trackUsed_(trackUsed) {
+    Bin(int32_t width, int32_t height, bool trackUsed) : width_(width), trackUsed_(trackUsed) {
         Push(Box{0, 0, width, height});
     }
 
@@ -116,7 +117,10 @@ public:
     }
 
     // Takes `r` (which lies inside a free rectangle) out of the free space.
-    void Place(const Box& r) {
+    // New free rectangles narrower than `minW` or lower than `minH` are
+    // dropped: no frame still to come fits them, and they would only slow
+    // every later scan (thin slivers are the most common kind).
+    void Place(const Box& r, int32_t minW, int32_t minH) {
         fresh_.clear();
         size_t k = 0;
         while (k < x0_.size()) {
@@ -145,7 +149,7 @@ public:
         const size_t kept = x0_.size();
         for (size_t a = 0; a < fresh_.size(); ++a) {
             const Box& p = fresh_[a];
-            bool redundant = InsideAny(p, kept);
+            bool redundant = p.x1 - p.x0 < minW || p.y1 - p.y0 < minH || InsideAny(p, kept);
             for (size_t b = 0; b < fresh_.size() && !redundant; ++b) {
                 const Box& q = fresh_[b];
                 const bool inside = q.x0 <= p.x0 && q.y0 <= p.y0 && q.x1 >= p.x1 && q.y1 >= p.y1;
@@ -198,7 +202,9 @@ private:
         if (r.x0 == 0 || r.x1 == width_) {
             score += int64_t{r.y1} - r.y0;
         }
-        if (r.y0 == 0 || r.y1 == height_) {
+        // The bin's bottom is only a limit: the atlas is cut below the
+        // lowest frame, so resting on it is no contact.
+        if (r.y0 == 0) {
             score += int64_t{r.x1} - r.x0;
         }
         for (const Box& u : used_) {
@@ -213,7 +219,6 @@ private:
     }
 
     int32_t width_;
-    int32_t height_;
     bool trackUsed_;
     std::vector<int32_t> x0_;
     std::vector<int32_t> y0_;
@@ -268,15 +273,23 @@ bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order,
     Bin bin(binWidth, binHeight, heuristic == Heuristic::ContactPoint);
     out.unplaced = 0;
     out.positions.assign(sizes.size(), Point2D{});
+    // The smallest width and height among the frames still to come.
+    std::vector<Size2D> smallest(order.size() + 1, Size2D{std::numeric_limits<int32_t>::max(),
+                                                          std::numeric_limits<int32_t>::max()});
+    for (size_t k = order.size(); k-- > 0;) {
+        smallest[k].w = std::min(smallest[k + 1].w, sizes[order[k]].w);
+        smallest[k].h = std::min(smallest[k + 1].h, sizes[order[k]].h);
+    }
     int64_t right = 0;
     int64_t bottom = 0;
-    for (const size_t i : order) {
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t i = order[k];
         Box where{};
         if (!bin.Find(sizes[i].w, sizes[i].h, heuristic, where)) {
             ++out.unplaced;
             continue;
         }
-        bin.Place(where);
+        bin.Place(where, smallest[k + 1].w, smallest[k + 1].h);
         out.positions[i] = Point2D{where.x0, where.y0};
         right = std::max<int64_t>(right, where.x1);
         bottom = std::max<int64_t>(bottom, where.y1);
@@ -307,7 +320,7 @@ std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std
     }
     const int64_t narrowest = std::max(widest, (total + limitHeight - 1) / limitHeight);
     const double side = std::sqrt(static_cast<double>(total));
-    static const double kFactors[] = {1.0, 0.8, 1.25, 0.9, 1.1, 0.7, 1.5, 1.05, 0.95, 1.2};
+    static const double kFactors[] = {1.0, 0.8, 1.25, 0.9, 1.1, 0.7, 1.5, 1.05, 0.95, 1.2, 0.85, 1.35, 0.75, 1.15};
     std::vector<int64_t> raw;
     for (size_t k = 0; k < count && k < sizeof kFactors / sizeof kFactors[0]; ++k) {
         raw.push_back(static_cast<int64_t>(std::ceil(side * kFactors[k])));
@@ -329,6 +342,57 @@ std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std
     }
     return widths;
 }
+
+struct Combination {
+    Order order;
+    Heuristic heuristic;
+};
+
+// Runs passes and keeps the best complete one, or failing that the fewest
+// frames left out.
+class Search {
+public:
+    Search(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, int32_t binHeight, bool powerOfTwo)
+        : sizes_(sizes), valid_(valid), binHeight_(binHeight), powerOfTwo_(powerOfTwo), orders_(5) {}
+
+    bool HaveBest() const { return haveBest_; }
+    const Outcome& Best() const { return best_; }
+    size_t FewestUnplaced() const { return fewestUnplaced_; }
+
+    // The pass's atlas area, or the largest int64_t when it was cut short or
+    // left frames out.
+    int64_t Try(int32_t width, const Combination& c) {
+        std::vector<size_t>& order = orders_[static_cast<size_t>(c.order)];
+        if (order.empty()) {
+            order = SortedOrder(sizes_, valid_, c.order);
+        }
+        if (!RunPass(sizes_, order, width, binHeight_, c.heuristic, powerOfTwo_, haveBest_ ? &best_ : nullptr,
+                     trial_)) {
+            return std::numeric_limits<int64_t>::max();
+        }
+        if (trial_.unplaced > 0) {
+            fewestUnplaced_ = std::min(fewestUnplaced_, trial_.unplaced);
+            return std::numeric_limits<int64_t>::max();
+        }
+        const int64_t area = Area(trial_);
+        if (!haveBest_ || Better(trial_, best_)) {
+            std::swap(best_, trial_);
+            haveBest_ = true;
+        }
+        return area;
+    }
+
+private:
+    const std::vector<Size2D>& sizes_;
+    const std::vector<size_t>& valid_;
+    int32_t binHeight_;
+    bool powerOfTwo_;
+    std::vector<std::vector<size_t>> orders_;  // sorted on first use
+    bool haveBest_ = false;
+    Outcome best_;
+    Outcome trial_;
+    size_t fewestUnplaced_ = std::numeric_limits<size_t>::max();
+};
 
 }  // namespace
 
@@ -360,47 +424,57 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
     }
 
     const size_t n = valid.size();
-    std::vector<Heuristic> heuristics{Heuristic::BestShortSide, Heuristic::BottomLeft, Heuristic::BestArea,
-                                      Heuristic::BestLongSide};
-    std::vector<Order> orders{Order::Height, Order::MaxSide, Order::Area, Order::Width, Order::Perimeter};
-    size_t widthCount = 10;
-    if (n <= kContactPointLimit) {
-        heuristics.push_back(Heuristic::ContactPoint);
-    } else if (n > kSmallSearchLimit) {
-        heuristics.resize(1);
-        orders.resize(1);
-        widthCount = 1;
-    } else if (n > kFullSearchLimit) {
-        heuristics.resize(2);
-        orders.resize(2);
-        widthCount = 3;
-    }
-    const std::vector<int32_t> widths = CandidateWidths(sizes, valid, limitWidth, limitHeight, powerOfTwo, widthCount);
-    std::vector<std::vector<size_t>> sorted;
-    for (const Order order : orders) {
-        sorted.push_back(SortedOrder(sizes, valid, order));
-    }
+    const bool large = n > kFullSearchLimit;
+    const bool huge = n > kSmallSearchLimit;
+    const std::vector<int32_t> widths =
+        CandidateWidths(sizes, valid, limitWidth, limitHeight, powerOfTwo, huge ? 1 : large ? 3 : 14);
 
-    bool haveBest = false;
-    Outcome best;
-    size_t fewestUnplaced = n;
-    Outcome trial;
-    for (const int32_t width : widths) {
-        for (const std::vector<size_t>& order : sorted) {
-            for (const Heuristic heuristic : heuristics) {
-                if (!RunPass(sizes, order, width, limitHeight, heuristic, powerOfTwo, haveBest ? &best : nullptr,
-                             trial)) {
+    // Round one scouts every width with the two combinations that win most
+    // often (tallest first; best long or short side); round two tries every
+    // combination on the few widths that did best.
+    std::vector<Combination> scout{{Order::Height, Heuristic::BestLongSide}};
+    if (!huge) {
+        scout.push_back({Order::Height, Heuristic::BestShortSide});
+    }
+    std::vector<Combination> thorough;
+    if (!large) {
+        for (const Order order : {Order::Height, Order::Perimeter, Order::MaxSide, Order::Area, Order::Width}) {
+            for (const Heuristic heuristic : {Heuristic::BestLongSide, Heuristic::BestShortSide, Heuristic::BestArea,
+                                              Heuristic::BottomLeft, Heuristic::ContactPoint}) {
+                if (heuristic == Heuristic::ContactPoint && n > kContactPointLimit) {
                     continue;
                 }
-                if (trial.unplaced > 0) {
-                    fewestUnplaced = std::min(fewestUnplaced, trial.unplaced);
-                } else if (!haveBest || Better(trial, best)) {
-                    std::swap(best, trial);
-                    haveBest = true;
+                if (order != Order::Height || (heuristic != Heuristic::BestLongSide &&
+                                               heuristic != Heuristic::BestShortSide)) {
+                    thorough.push_back({order, heuristic});
                 }
             }
         }
+    } else if (!huge) {
+        thorough.push_back({Order::MaxSide, Heuristic::BestLongSide});
+        thorough.push_back({Order::Area, Heuristic::BestShortSide});
     }
+
+    Search search(sizes, valid, limitHeight, powerOfTwo);
+    std::vector<std::pair<int64_t, size_t>> ranking;  // best area per width, width's index
+    for (size_t k = 0; k < widths.size(); ++k) {
+        int64_t area = std::numeric_limits<int64_t>::max();
+        for (const Combination& c : scout) {
+            area = std::min(area, search.Try(widths[k], c));
+        }
+        ranking.emplace_back(area, k);
+    }
+    std::stable_sort(ranking.begin(), ranking.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const size_t finalists = std::min<size_t>(ranking.size(), large ? 1 : 3);
+    for (size_t r = 0; r < finalists; ++r) {
+        for (const Combination& c : thorough) {
+            search.Try(widths[ranking[r].second], c);
+        }
+    }
+    const bool haveBest = search.HaveBest();
+    const Outcome& best = search.Best();
+    const size_t fewestUnplaced = search.FewestUnplaced();
 
     if (!haveBest || invalid > 0) {
         result.unplaced = invalid + (haveBest ? 0 : fewestUnplaced);
@@ -409,7 +483,7 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
     result.fits = true;
     result.width = static_cast<int32_t>(best.width);
     result.height = static_cast<int32_t>(best.height);
-    result.positions = std::move(best.positions);
+    result.positions = best.positions;
     return result;
 }
 
