@@ -6,7 +6,6 @@
 // or fixed order, never by memory layout, so the result is the same on every
 // platform.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -50,6 +49,21 @@ int64_t RoundUpPowerOfTwo(int64_t v) {
     return p;
 }
 
+// floor(sqrt(v)) for v >= 0, in integers so no rounding mode matters.
+int64_t SquareRoot(int64_t v) {
+    int64_t lo = 0;
+    int64_t hi = int64_t{1} << 31;  // v < 2^62
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo + 1) / 2;
+        if (mid <= v / mid) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return lo;
+}
+
 int32_t RoundDownPowerOfTwo(int32_t v) {
     int32_t p = 1;
     while (p <= v / 2) {
@@ -69,6 +83,20 @@ public:
 
     // Where a w x h frame goes; false when no free rectangle holds it.
     bool Find(int32_t w, int32_t h, Heuristic heuristic, Box& where) const {
+        switch (heuristic) {
+        case Heuristic::BestShortSide: return FindBy<Heuristic::BestShortSide>(w, h, where);
+        case Heuristic::BestLongSide: return FindBy<Heuristic::BestLongSide>(w, h, where);
+        case Heuristic::BestArea: return FindBy<Heuristic::BestArea>(w, h, where);
+        case Heuristic::BottomLeft: return FindBy<Heuristic::BottomLeft>(w, h, where);
+        case Heuristic::ContactPoint: return FindBy<Heuristic::ContactPoint>(w, h, where);
+        }
+        return false;
+    }
+
+private:
+    // One instance per heuristic keeps the choice out of the inner loop.
+    template <Heuristic heuristic>
+    bool FindBy(int32_t w, int32_t h, Box& where) const {
         bool found = false;
         int64_t best1 = 0;
         int64_t best2 = 0;
@@ -81,7 +109,7 @@ public:
             const Box at{x0_[k], y0_[k], x0_[k] + w, y0_[k] + h};
             int64_t s1 = 0;
             int64_t s2 = 0;
-            switch (heuristic) {
+            switch (heuristic) {  // resolved at compile time
             case Heuristic::BestShortSide:
                 s1 = std::min(leftW, leftH);
                 s2 = std::max(leftW, leftH);
@@ -116,6 +144,7 @@ public:
         return found;
     }
 
+public:
     // Takes `r` (which lies inside a free rectangle) out of the free space.
     // New free rectangles narrower than `minW` or lower than `minH` are
     // dropped: no frame still to come fits them, and they would only slow
@@ -319,15 +348,16 @@ std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std
         widest = std::max<int64_t>(widest, sizes[i].w);
     }
     const int64_t narrowest = std::max(widest, (total + limitHeight - 1) / limitHeight);
-    const double side = std::sqrt(static_cast<double>(total));
-    static const double kFactors[] = {1.0, 0.8, 1.25, 0.9, 1.1, 0.7, 1.5, 1.05, 0.95, 1.2, 0.85, 1.35, 0.75, 1.15};
+    const int64_t side = SquareRoot(total);
+    // Multiples of the side in twentieths, nearest the square first.
+    static const int64_t kTwentieths[] = {20, 16, 25, 18, 22, 14, 30, 21, 19, 24, 17, 27, 15, 23};
     std::vector<int64_t> raw;
-    for (size_t k = 0; k < count && k < sizeof kFactors / sizeof kFactors[0]; ++k) {
-        raw.push_back(static_cast<int64_t>(std::ceil(side * kFactors[k])));
+    for (size_t k = 0; k < count && k < sizeof kTwentieths / sizeof kTwentieths[0]; ++k) {
+        raw.push_back((side * kTwentieths[k] + 19) / 20);
     }
     raw.push_back(narrowest);
     if (powerOfTwo) {
-        const int64_t top = 2 * RoundUpPowerOfTwo(static_cast<int64_t>(side) + 1);
+        const int64_t top = 2 * RoundUpPowerOfTwo(side + 1);
         for (int64_t p = RoundUpPowerOfTwo(narrowest); p <= limitWidth && p <= top; p <<= 1) {
             raw.push_back(p);
         }
@@ -438,7 +468,7 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
     }
     std::vector<Combination> thorough;
     if (!large) {
-        for (const Order order : {Order::Height, Order::Perimeter, Order::MaxSide, Order::Area, Order::Width}) {
+        for (const Order order : {Order::Height, Order::Perimeter, Order::MaxSide, Order::Area}) {
             for (const Heuristic heuristic : {Heuristic::BestLongSide, Heuristic::BestShortSide, Heuristic::BestArea,
                                               Heuristic::BottomLeft, Heuristic::ContactPoint}) {
                 if (heuristic == Heuristic::ContactPoint && n > kContactPointLimit) {
@@ -466,7 +496,7 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
     }
     std::stable_sort(ranking.begin(), ranking.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    const size_t finalists = std::min<size_t>(ranking.size(), large ? 1 : 3);
+    const size_t finalists = std::min<size_t>(ranking.size(), large ? 1 : 2);
     for (size_t r = 0; r < finalists; ++r) {
         for (const Combination& c : thorough) {
             search.Try(widths[ranking[r].second], c);
