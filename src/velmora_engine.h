@@ -227,8 +227,8 @@ struct RectPlacement {
 // Failure: `fits` is false, width and height are 0, `positions` is empty,
 // and `unplaced` counts the rectangles that could not be placed: those with
 // a side below 1 or above the limits, plus, when the others do not all fit
-// together, the fewest any tried layout left out. A limit below 1 leaves
-// every rectangle unplaced.
+// together, the fewest any tried layout left out. A limit below 1 always
+// fails, with every rectangle unplaced (an empty `sizes` included).
 //
 // Deterministic: integer arithmetic only, ties broken by position and fixed
 // order, so the same input gives the same placement on every platform.

@@ -341,10 +341,13 @@ bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order,
 // and the whole limit (which holds the most when little fits).
 std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid,
                                      int32_t limitWidth, int32_t limitHeight, bool powerOfTwo, size_t count) {
+    // The total stops at the bin's area (below 2^62): past it nothing more
+    // can fit anyway, and the sum cannot overflow.
+    const int64_t binArea = int64_t{limitWidth} * limitHeight;
     int64_t total = 0;
     int64_t widest = 1;
     for (const size_t i : valid) {
-        total += int64_t{sizes[i].w} * sizes[i].h;
+        total = std::min(binArea, total + int64_t{sizes[i].w} * sizes[i].h);
         widest = std::max<int64_t>(widest, sizes[i].w);
     }
     const int64_t narrowest = std::max(widest, (total + limitHeight - 1) / limitHeight);
