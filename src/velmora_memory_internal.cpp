@@ -24,7 +24,8 @@ void AdviseHugePages(void* data, size_t bytes) {
     const uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
     if (first < last) {
         // A refusal (no THP in this kernel, or disabled) only costs speed.
-        static_cast<void>(madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE));
+        char* const start = static_cast<char*>(data) + (first - begin);
+        static_cast<void>(madvise(start, last - first, MADV_HUGEPAGE));
     }
 #else
     static_cast<void>(data);

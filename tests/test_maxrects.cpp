@@ -123,6 +123,7 @@ TEST(MaxRectsTightness, NoLargerThanTheShelfPacker) {
     const RectPlacement p = PackRectsMaxRects(sizes, 8192, 8192, false);
     ASSERT_TRUE(p.fits);
     std::vector<Velmora::SpriteFrame> frames;
+    frames.reserve(sizes.size());
     for (const Size2D& s : sizes) {
         frames.push_back(Velmora::SpriteFrame{"f", s.w, s.h, std::vector<uint32_t>(static_cast<size_t>(s.w * s.h))});
     }
@@ -138,7 +139,7 @@ TEST(MaxRectsTightness, NoLargerThanTheShelfPacker) {
 
 TEST(MaxRectsDeterminism, SameInputSamePlacement) {
     const std::vector<Size2D> sizes = RandomSizes(11, 200, 1, 120);
-    const std::vector<Size2D> copy = sizes;
+    const std::vector<Size2D> copy(sizes.begin(), sizes.end());  // another buffer, same values
     const RectPlacement a = PackRectsMaxRects(sizes, 4096, 4096, false);
     const RectPlacement b = PackRectsMaxRects(copy, 4096, 4096, false);
     ASSERT_TRUE(a.fits);
