@@ -136,6 +136,26 @@ void PackMemcpyBaseline(benchmark::State& state) {
 BENCHMARK(PackSprites)->Unit(benchmark::kMillisecond);
 BENCHMARK(PackMemcpyBaseline)->Unit(benchmark::kMillisecond);
 
+// The whole MaxRects search on 1,000 sizes: random sides of 16 to 192
+// (Arg 0) or equal 32 x 32 tiles (Arg 1).
+void PackRectsMaxRects(benchmark::State& state) {
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<int32_t> side(16, 192);
+    std::vector<Velmora::Size2D> sizes(1000, Velmora::Size2D{32, 32});
+    if (state.range(0) == 0) {
+        for (Velmora::Size2D& s : sizes) {
+            s.w = side(rng);
+            s.h = side(rng);
+        }
+    }
+    for (auto _ : state) {
+        const Velmora::RectPlacement placement = Velmora::PackRectsMaxRects(sizes, 8192, 8192, false);
+        benchmark::DoNotOptimize(placement.positions.data());
+    }
+}
+
+BENCHMARK(PackRectsMaxRects)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 constexpr int32_t kTraceSize = 4096;
 constexpr double kTraceReads = 4.0 * kTraceSize * kTraceSize;
 
@@ -219,6 +239,13 @@ public:
         const double copy = Best("PackMemcpyBaseline");
         if (pack > 0 && copy > 0) {
             std::printf("packer: %.2f ms, memcpy %.2f ms, ratio %.2fx\n", pack * 1e3, copy * 1e3, pack / copy);
+        }
+        for (const char* set : {"0", "1"}) {
+            const double t = Best(std::string("PackRectsMaxRects/") + set);
+            if (t > 0) {
+                std::printf("MaxRects search, 1000 %s: %.1f ms\n", set[0] == '0' ? "random sizes 16..192" : "tiles 32x32",
+                            t * 1e3);
+            }
         }
         const double trace = Best("TraceTransparent");
         if (trace > 0) {

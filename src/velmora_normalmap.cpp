@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "velmora_engine.h"
+#include "velmora_memory_internal.h"
 #include "velmora_normalmap_internal.h"
 
 namespace Velmora {
@@ -119,7 +120,8 @@ std::vector<uint32_t> GenerateNormalMapOnPath(NormalMapPath path, const std::vec
         return {};
     }
     // A negative count becomes a size beyond max_size(): std::length_error.
-    std::vector<uint32_t> result(static_cast<size_t>(n), kNeutralFill);
+    // Large results ask for huge pages before their first write.
+    std::vector<uint32_t> result = MemoryInternal::FilledLargeBuffer(static_cast<size_t>(n), kNeutralFill);
     if (width < 3 || height < 3 || pixels.size() < static_cast<size_t>(n)) {
         return result;
     }

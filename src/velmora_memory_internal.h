@@ -1,0 +1,28 @@
+// Memory hints for the engine's large results. Internal: not part of the
+// engine's public header.
+#ifndef VELMORA_MEMORY_INTERNAL_H
+#define VELMORA_MEMORY_INTERNAL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace Velmora {
+namespace MemoryInternal {
+
+// Asks the operating system to back the whole 2 MiB pages inside
+// [data, data + bytes) with transparent huge pages. Fresh memory is zeroed
+// one page fault at a time, so for a result of tens of MiB this turns
+// thousands of faults into a few dozen. Only a hint: the contents are never
+// changed, nothing happens for small ranges, off Linux, or when the system
+// declines, and no error is reported.
+void AdviseHugePages(void* data, size_t bytes);
+
+// `count` copies of `value` in a vector whose storage was advised as above
+// before its first write (which is when the pages are faulted in).
+std::vector<uint32_t> FilledLargeBuffer(size_t count, uint32_t value);
+
+}  // namespace MemoryInternal
+}  // namespace Velmora
+
+#endif  // VELMORA_MEMORY_INTERNAL_H
