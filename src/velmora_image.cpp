@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "velmora_engine.h"
+#include "velmora_memory_internal.h"
 
 namespace Velmora {
 
@@ -128,7 +129,8 @@ bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& 
     Image composed;
     composed.width = width;
     composed.height = height;
-    composed.pixels.assign(PixelCount(width, height), 0U);
+    // An atlas can be tens of MiB: back it with huge pages where offered.
+    composed.pixels = MemoryInternal::FilledLargeBuffer(PixelCount(width, height), 0U);
     const int32_t reach = std::min(extrude, kMaxImageSide);
     for (size_t i = 0; i < images.size(); ++i) {
         DrawWithExtrusion(images[i], positions[i].x, positions[i].y, reach, composed);
