@@ -21,8 +21,8 @@ constexpr uint8_t kTopTraced = 2;   // the pixel's top edge lies on a traced out
 // caps its worst case at kMaxSpan / 2 corner visits per corner.
 constexpr size_t kMaxSpan = 256;
 
-// Every shortcut may change at most this share of its region's area in
-// total, so each polygon covers its region with IoU >= 41/43.
+// All shortcuts of a region together may change at most this share of its
+// area, so each polygon covers its region with IoU >= 41/43.
 constexpr float kAreaShare = 1.0f / 42.0f;
 
 // Bounded repair: past this many rounds the traced outline is used as is.
@@ -112,21 +112,19 @@ constexpr int32_t kQuadY[4] = {-1, 0, 0, -1};
 // Walks the outline that starts at the top-left corner of pixel (sx, sy),
 // heading east with the region on the right, and records the corners where
 // it turns. Holes are filled, so a region never touches itself at a corner
-// and the walk is a simple closed curve. Returns the number of unit steps.
-int64_t TraceOutline(Mask& mask, int32_t sx, int32_t sy, std::vector<Point2D>& corners) {
+// and the walk is a simple closed curve.
+void TraceOutline(Mask& mask, int32_t sx, int32_t sy, std::vector<Point2D>& corners) {
     corners.clear();
     corners.push_back(Point2D{sx, sy});
     int32_t x = sx;
     int32_t y = sy;
     int dir = 0;
-    int64_t steps = 0;
     for (;;) {
         if (dir == 0) {
             mask.flags[mask.Index(x, y)] |= kTopTraced;
         }
         x += kStepX[dir];
         y += kStepY[dir];
-        ++steps;
         const int right = (dir + 1) & 3;
         const bool aheadLeft = mask.Solid(int64_t{x} + kQuadX[dir], int64_t{y} + kQuadY[dir]);
         const bool aheadRight = mask.Solid(int64_t{x} + kQuadX[right], int64_t{y} + kQuadY[right]);
@@ -135,7 +133,7 @@ int64_t TraceOutline(Mask& mask, int32_t sx, int32_t sy, std::vector<Point2D>& c
         const int next = !aheadRight ? right : aheadLeft ? (dir + 3) & 3 : dir;
         if (next != dir) {
             if (x == sx && y == sy) {
-                return steps;
+                return;
             }
             corners.push_back(Point2D{x, y});
         }
@@ -294,57 +292,74 @@ struct Span {
     size_t last;  // may equal the corner count: the first corner again
 };
 
-struct Simplifier {
-    const std::vector<Point2D>& corners;
-    float tolerance2;
-    float areaPerStep;  // the area budget per unit of outline length
+// A chord that may replace the corners strictly between its ends.
+struct Shortcut {
+    bool fits;     // within tolerance, outline running forward along it
+    float cost;    // upper bound on the area between chord and outline
+    size_t split;  // the corner farthest from the chord
+};
 
-    const Point2D& At(size_t k) const { return corners[k == corners.size() ? 0 : k]; }
+class Simplifier {
+public:
+    Simplifier(const std::vector<Point2D>& corners, float tolerance2)
+        : corners_(corners), tolerance2_(tolerance2) {}
 
-    // Whether the chord first -> last may replace the corners between: the
-    // outline runs forward along the chord, every corner within tolerance
-    // of it, and the area between them (bounded from above exactly, in
-    // integers) within the span's share of the budget. `split` gets the
-    // corner farthest from the chord.
-    bool Accept(const Span& span, size_t& split) const {
+    // The area between outline and chord is bounded exactly, in integers,
+    // by integrating each edge's larger distance from the chord; it is
+    // exact where the outline does not cross the chord.
+    Shortcut Evaluate(const Span& span) const {
         const Point2D& a = At(span.first);
         const Point2D& b = At(span.last);
         const int64_t dx = int64_t{b.x} - a.x;
         const int64_t dy = int64_t{b.y} - a.y;
-        const int64_t length2 = dx * dx + dy * dy;
         int64_t farthest = -1;
         int64_t previous = 0;
-        int64_t swept = 0;  // twice length2 times the area between
-        int64_t length = 0;
+        int64_t swept = 0;  // twice the squared chord length times the area
         bool forward = true;
         Point2D p = a;
-        split = span.first + 1;
+        Shortcut result{false, 0.0f, span.first + 1};
         for (size_t k = span.first + 1; k <= span.last; ++k) {
             const Point2D& q = At(k);
-            const int64_t ex = int64_t{q.x} - p.x;
-            const int64_t ey = int64_t{q.y} - p.y;
-            const int64_t along = dx * ex + dy * ey;
+            const int64_t along = dx * (int64_t{q.x} - p.x) + dy * (int64_t{q.y} - p.y);
             const int64_t offset = Cross(dx, dy, int64_t{q.x} - a.x, int64_t{q.y} - a.y);
             const int64_t distance = offset < 0 ? -offset : offset;
             if (k < span.last && distance > farthest) {
                 farthest = distance;
-                split = k;
+                result.split = k;
             }
             forward = forward && along >= 0;
             if (forward) {
                 swept += along * (previous + distance);
             }
-            length += (ex < 0 ? -ex : ex) + (ey < 0 ? -ey : ey);
             previous = distance;
             p = q;
         }
-        if (!forward) {
-            return false;
-        }
         const auto far = static_cast<float>(farthest);
-        const auto chord2 = static_cast<float>(length2);
-        return far * far <= tolerance2 * chord2 &&
-               static_cast<float>(swept) <= 2.0f * chord2 * (areaPerStep * static_cast<float>(length));
+        const auto chord2 = static_cast<float>(dx * dx + dy * dy);
+        result.fits = forward && far * far <= tolerance2_ * chord2;
+        result.cost = static_cast<float>(swept) / (2.0f * chord2);
+        return result;
+    }
+
+private:
+    const Point2D& At(size_t k) const { return corners_[k == corners_.size() ? 0 : k]; }
+
+    const std::vector<Point2D>& corners_;
+    float tolerance2_;
+};
+
+struct Candidate {
+    float costPerCorner;
+    float cost;
+    Span span;
+    size_t split;
+};
+
+// Cheapest area per dropped corner first; ties in outline order.
+struct MoreCostly {
+    bool operator()(const Candidate& l, const Candidate& r) const {
+        return l.costPerCorner != r.costPerCorner ? l.costPerCorner > r.costPerCorner
+                                                  : l.span.first > r.span.first;
     }
 };
 
@@ -352,6 +367,7 @@ struct Scratch {
     std::vector<Point2D> corners;
     std::vector<char> keep;
     std::vector<Span> stack;
+    std::vector<Candidate> heap;
     std::vector<size_t> order;
     std::vector<Point2D> poly;
     std::vector<char> bad;
@@ -367,22 +383,35 @@ int64_t TwiceArea(const std::vector<Point2D>& poly) {
     return sum;
 }
 
-// Pushes the span first..last in pieces of at most kMaxSpan edges.
-void PushPieces(size_t first, size_t last, Scratch& s) {
-    for (size_t from = first; from < last; from += kMaxSpan) {
-        s.keep[from] = 1;
-        s.stack.push_back(Span{from, std::min(from + kMaxSpan, last)});
+// Douglas-Peucker on the spans on the stack: every span within tolerance
+// becomes a candidate, the others are split at their farthest corner.
+void SplitToCandidates(const Simplifier& simplifier, Scratch& s) {
+    while (!s.stack.empty()) {
+        const Span span = s.stack.back();
+        s.stack.pop_back();
+        if (span.last - span.first < 2) {
+            continue;
+        }
+        const Shortcut cut = simplifier.Evaluate(span);
+        if (cut.fits) {
+            const auto dropped = static_cast<float>(span.last - span.first - 1);
+            s.heap.push_back(Candidate{cut.cost / dropped, cut.cost, span, cut.split});
+            std::push_heap(s.heap.begin(), s.heap.end(), MoreCostly{});
+        } else {
+            s.keep[cut.split] = 1;
+            s.stack.push_back(Span{span.first, cut.split});
+            s.stack.push_back(Span{cut.split, span.last});
+        }
     }
 }
 
-std::vector<Point2D> Simplify(float tolerance2, int64_t steps, Scratch& s) {
+std::vector<Point2D> Simplify(float tolerance2, Scratch& s) {
     const std::vector<Point2D>& corners = s.corners;
     const size_t n = corners.size();
-    const int64_t area = TwiceArea(corners) / 2;
-    const Simplifier simplifier{corners, tolerance2,
-                                kAreaShare * static_cast<float>(area) / static_cast<float>(steps)};
+    float budget = kAreaShare * static_cast<float>(TwiceArea(corners)) * 0.5f;
+    const Simplifier simplifier(corners, tolerance2);
     // Anchors: the first corner and the one farthest from it, both on the
-    // convex hull.
+    // convex hull; pieces of at most kMaxSpan edges between.
     size_t far = 1;
     int64_t farDistance = -1;
     for (size_t k = 1; k < n; ++k) {
@@ -395,18 +424,28 @@ std::vector<Point2D> Simplify(float tolerance2, int64_t steps, Scratch& s) {
     }
     s.keep.assign(n, 0);
     s.stack.clear();
-    PushPieces(0, far, s);
-    PushPieces(far, n, s);
-    while (!s.stack.empty()) {
-        const Span span = s.stack.back();
-        s.stack.pop_back();
-        size_t split = 0;
-        if (span.last - span.first < 2 || simplifier.Accept(span, split)) {
+    s.heap.clear();
+    for (const Span piece : {Span{0, far}, Span{far, n}}) {
+        for (size_t from = piece.first; from < piece.last; from += kMaxSpan) {
+            s.keep[from] = 1;
+            s.stack.push_back(Span{from, std::min(from + kMaxSpan, piece.last)});
+        }
+    }
+    SplitToCandidates(simplifier, s);
+    // Spend the region's area budget on the shortcuts that drop corners
+    // most cheaply; one that no longer fits is split and its halves compete.
+    while (!s.heap.empty()) {
+        std::pop_heap(s.heap.begin(), s.heap.end(), MoreCostly{});
+        const Candidate best = s.heap.back();
+        s.heap.pop_back();
+        if (best.cost <= budget) {
+            budget -= best.cost;
             continue;
         }
-        s.keep[split] = 1;
-        s.stack.push_back(Span{span.first, split});
-        s.stack.push_back(Span{split, span.last});
+        s.keep[best.split] = 1;
+        s.stack.push_back(Span{best.span.first, best.split});
+        s.stack.push_back(Span{best.split, best.span.last});
+        SplitToCandidates(simplifier, s);
     }
 
     // Put back the corners of every shortcut that meets another edge until
@@ -472,8 +511,8 @@ std::vector<std::vector<Point2D>> TraceColliderPolygons(const Image& image, uint
             if ((flags & (kOutside | kTopTraced)) != 0 || mask.Solid(x, int64_t{y} - 1)) {
                 continue;
             }
-            const int64_t steps = TraceOutline(mask, x, y, scratch.corners);
-            polygons.push_back(Simplify(tolerance2, steps, scratch));
+            TraceOutline(mask, x, y, scratch.corners);
+            polygons.push_back(Simplify(tolerance2, scratch));
         }
     }
     return polygons;
