@@ -89,7 +89,7 @@ struct Set {
 };
 
 std::vector<Set> TestSets() {
-    std::vector<Set> sets(7);
+    std::vector<Set> sets(8);
     sets[0].name = "sample frames";
     for (const Velmora::SpriteFrame& f : Velmora::CreateSampleSprites()) {
         sets[0].images.push_back(Image{f.width, f.height, f.pixels});
@@ -106,6 +106,12 @@ std::vector<Set> TestSets() {
     }
     sets[5] = {"single pixels", {FromMask(Draw(40, 30, [](int x, int y) { return (x * 7 + y * 13) % 11 == 0; })),
                                  FromMask(Draw(1, 1, [](int, int) { return true; }))}};
+    // Found by fuzzing: close, thin teeth where shortcuts would double back.
+    const char* teeth[] = {"################", "#########....#..", "##....#..#......", "............##.#",
+                           ".....##.........", "........########", "################", "#.##############",
+                           "################", "################", "########........", "##......########",
+                           "########........", "#...#...........", "##......########", "################"};
+    sets[7] = {"teeth", {FromMask(Draw(16, 16, [&](int x, int y) { return teeth[y][x] == '#'; }))}};
     sets[6] = {"checkerboard", {FromMask(Draw(24, 17, [](int x, int y) { return (x + y) % 2 == 0; }))}};
     return sets;
 }
