@@ -106,12 +106,17 @@ std::vector<Set> TestSets() {
     }
     sets[5] = {"single pixels", {FromMask(Draw(40, 30, [](int x, int y) { return (x * 7 + y * 13) % 11 == 0; })),
                                  FromMask(Draw(1, 1, [](int, int) { return true; }))}};
-    // Found by fuzzing: close, thin teeth where shortcuts would double back.
+    // Found by fuzzing: thin teeth where shortcuts would double back.
     const char* teeth[] = {"################", "#########....#..", "##....#..#......", "............##.#",
                            ".....##.........", "........########", "################", "#.##############",
                            "################", "################", "########........", "##......########",
                            "########........", "#...#...........", "##......########", "################"};
-    sets[7] = {"teeth", {FromMask(Draw(16, 16, [&](int x, int y) { return teeth[y][x] == '#'; }))}};
+    sets[7] = {"teeth and slits", {FromMask(Draw(16, 16, [&](int x, int y) { return teeth[y][x] == '#'; }))}};
+    // Also found by fuzzing: one-pixel slits where long shortcuts would cross.
+    const char* top = ".#..#.#..#..######.#....";
+    sets[7].images.push_back(FromMask(Draw(24, 24, [&](int x, int y) {
+        return y == 0 ? top[x] == '#' : x % 8 != 7 && !(y == 5 && x == 5);
+    })));
     sets[6] = {"checkerboard", {FromMask(Draw(24, 17, [](int x, int y) { return (x + y) % 2 == 0; }))}};
     return sets;
 }
