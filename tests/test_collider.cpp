@@ -245,14 +245,24 @@ double CoveredArea(const std::vector<Point2D>& poly, int px, int py) {
 // two polygons overlap in a pixel, where the union is underestimated inside
 // the mask and overestimated outside.
 double IoU(const Polygons& polygons, const Mask& mask) {
+    std::vector<std::array<int, 4>> boxes;  // x0, y0, x1, y1
+    for (const auto& poly : polygons) {
+        std::array<int, 4> box{poly[0].x, poly[0].y, poly[0].x, poly[0].y};
+        for (const Point2D& p : poly) {
+            box = {std::min(box[0], p.x), std::min(box[1], p.y), std::max(box[2], p.x), std::max(box[3], p.y)};
+        }
+        boxes.push_back(box);
+    }
     double inter = 0;
     double uni = 0;
     for (size_t y = 0; y < mask.size(); ++y) {
         for (size_t x = 0; x < mask[0].size(); ++x) {
             double most = 0;
             double sum = 0;
-            for (const auto& poly : polygons) {
-                const double a = CoveredArea(poly, int(x), int(y));
+            for (size_t i = 0; i < polygons.size(); ++i) {
+                const auto& box = boxes[i];
+                if (int(x) + 1 <= box[0] || int(x) >= box[2] || int(y) + 1 <= box[1] || int(y) >= box[3]) continue;
+                const double a = CoveredArea(polygons[i], int(x), int(y));
                 most = std::max(most, a);
                 sum += a;
             }
