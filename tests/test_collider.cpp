@@ -129,7 +129,7 @@ Mask FilledMask(const Image& image, uint8_t threshold) {
     std::deque<std::pair<int, int>> queue;
     const auto visit = [&](int x, int y) {
         if (x < 0 || y < 0 || x >= w || y >= h || outside[size_t(y)][size_t(x)] ||
-            (image.pixels[size_t(y * w + x)] >> 24) >= threshold) {
+            (image.pixels[size_t(y) * size_t(w) + size_t(x)] >> 24) >= threshold) {
             return;
         }
         outside[size_t(y)][size_t(x)] = true;
@@ -216,8 +216,10 @@ std::string Broken(const std::vector<Point2D>& poly, int w, int h) {
 // the pixel's four sides in turn; the clip of a simple polygon has the
 // intersection's area.
 double CoveredArea(const std::vector<Point2D>& poly, int px, int py) {
-    std::vector<std::array<double, 2>> in;
-    for (const Point2D& p : poly) in.push_back({double(p.x), double(p.y)});
+    std::vector<std::array<double, 2>> in(poly.size());
+    std::transform(poly.begin(), poly.end(), in.begin(), [](const Point2D& p) {
+        return std::array<double, 2>{double(p.x), double(p.y)};
+    });
     const double limits[4][3] = {{0, 1, double(px)}, {0, -1, -double(px + 1)}, {1, 1, double(py)}, {1, -1, -double(py + 1)}};
     for (const auto& [axis, sign, bound] : limits) {
         std::vector<std::array<double, 2>> out;
