@@ -195,8 +195,9 @@ std::vector<size_t> FindDuplicateImages(const std::vector<Image>& images);
 // Regions are 4-connected: pixels that touch only at a corner belong to
 // different regions. Holes are filled: every non-solid pixel that the
 // background cannot reach from the image border through 4-connected
-// non-solid pixels counts as solid, so a ring gives one disc and anything
-// inside a hole joins the region around it. No region is dropped; the
+// non-solid pixels counts as solid, so a ring gives one disc, anything
+// inside a hole joins the region around it, and a pixel walled in on its
+// four sides (as inside a checkerboard) is filled. No region is dropped; the
 // smallest, a single pixel, gives its unit square.
 //
 // Each polygon traces its region's outline along pixel edges, starting at
