@@ -1,12 +1,14 @@
 // Speed of the engine's heavy operations, against plain baselines measured
 // in the same run: the normal map against its one-pixel-at-a-time reference,
 // the packer against a memcpy of the same bytes, the outline tracer per pixel
-// read. Ratios are printed after the Google Benchmark table; machines are
-// noisy, so compare figures from one run only.
+// read, the collider tracer against one pass reading every pixel's alpha.
+// Ratios are printed after the Google Benchmark table; machines are noisy,
+// so compare figures from one run only.
 //
 //   build/default/bench/velmora_bench [--benchmark_filter=NormalMap] [--benchmark_repetitions=3]
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -172,6 +174,65 @@ void TraceTransparent(benchmark::State& state) {
 
 BENCHMARK(TraceTransparent)->Unit(benchmark::kMillisecond);
 
+// Collider masks: a few dozen overlapping discs (large regions, long
+// outlines, holes between discs), or every pixel solid at random (a maze of
+// small regions, the most outlines per pixel).
+Velmora::Image ColliderMask(int32_t size, bool noisy) {
+    std::mt19937 rng(777);
+    Velmora::Image image{size, size, Pixels(static_cast<size_t>(size) * static_cast<size_t>(size), 0u)};
+    if (noisy) {
+        for (uint32_t& p : image.pixels) {
+            p = static_cast<uint32_t>(rng()) | 0x00FFFFFFu;  // alpha at random
+        }
+        return image;
+    }
+    for (int disc = 0; disc < 40; ++disc) {
+        const auto cx = static_cast<int64_t>(rng() % static_cast<uint32_t>(size));
+        const auto cy = static_cast<int64_t>(rng() % static_cast<uint32_t>(size));
+        const auto r = static_cast<int64_t>(size / 32 + rng() % static_cast<uint32_t>(size / 8));
+        for (int64_t y = std::max<int64_t>(0, cy - r); y < std::min<int64_t>(size, cy + r + 1); ++y) {
+            for (int64_t x = std::max<int64_t>(0, cx - r); x < std::min<int64_t>(size, cx + r + 1); ++x) {
+                if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
+                    image.pixels[static_cast<size_t>(y * size + x)] = 0xFF3060A0u;
+                }
+            }
+        }
+    }
+    return image;
+}
+
+void CountPerPixel(benchmark::State& state, int64_t pixels) {
+    state.counters["per_pixel"] = benchmark::Counter(
+        static_cast<double>(pixels) * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// The floor for the collider: one pass over the pixels, reading alpha.
+void ColliderAlphaPass(benchmark::State& state) {
+    const Velmora::Image image = ColliderMask(static_cast<int32_t>(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) {
+        size_t solid = 0;
+        for (const uint32_t p : image.pixels) {
+            solid += (p >> 24) >= 128u;
+        }
+        benchmark::DoNotOptimize(solid);
+    }
+    CountPerPixel(state, static_cast<int64_t>(image.pixels.size()));
+}
+
+void Collider(benchmark::State& state) {
+    const Velmora::Image image = ColliderMask(static_cast<int32_t>(state.range(0)), state.range(1) != 0);
+    for (auto _ : state) {
+        std::vector<std::vector<Velmora::Point2D>> polygons = Velmora::TraceColliderPolygons(image, 128, 1.0f);
+        benchmark::DoNotOptimize(polygons.data());
+    }
+    CountPerPixel(state, static_cast<int64_t>(image.pixels.size()));
+}
+
+// Arguments: side, then 0 for discs or 1 for noise.
+BENCHMARK(ColliderAlphaPass)->ArgsProduct({{256, 2048}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(Collider)->ArgsProduct({{256, 2048}, {0, 1}})->Unit(benchmark::kMillisecond);
+
 // Refuses to time a fast path that does not give the reference's bytes.
 bool FastPathsMatchReference() {
     const int32_t sizes[] = {256, 1024, 4096};
@@ -251,6 +312,19 @@ public:
         if (trace > 0) {
             std::printf("tracer 4096x4096 transparent, step 1: %.2f ms, %.3f ns per pixel read\n", trace * 1e3,
                         trace / kTraceReads * 1e9);
+        }
+        for (const char* size : {"256", "2048"}) {
+            for (const char* mask : {"0", "1"}) {
+                const std::string args = std::string(size) + "/" + mask;
+                const double pass = Best("ColliderAlphaPass/" + args);
+                const double trace = Best("Collider/" + args);
+                if (pass > 0 && trace > 0) {
+                    const double pixels = std::stod(size) * std::stod(size);
+                    std::printf("collider %sx%s %s: %.2f ns per pixel, alpha pass %.3f ns per pixel, ratio %.1fx\n",
+                                size, size, mask[0] == '0' ? "discs" : "noise", trace / pixels * 1e9,
+                                pass / pixels * 1e9, trace / pass);
+                }
+            }
         }
     }
 

@@ -1,0 +1,143 @@
+// TraceColliderPolygons on small random masks with any threshold and
+// tolerance (NaN, negative and infinite included), and on buffers that do
+// not match their size. Checks every polygon's rules (>= 3 points, inside
+// the image, simple, clockwise), one polygon per hole-filled region against
+// a plain labeller, and coverage: the polygons' area stays within the
+// region budget of the filled mask's, and equals it exactly when no corner
+// may be dropped.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "velmora_engine.h"
+
+namespace {
+
+using Velmora::Point2D;
+
+int64_t Orient(const Point2D& a, const Point2D& b, const Point2D& c) {
+    const int64_t v = int64_t{b.x - a.x} * (c.y - a.y) - int64_t{b.y - a.y} * (c.x - a.x);
+    return (v > 0) - (v < 0);
+}
+
+bool OnSegment(const Point2D& a, const Point2D& b, const Point2D& p) {
+    return Orient(a, b, p) == 0 && (a.x < b.x ? a.x : b.x) <= p.x && p.x <= (a.x < b.x ? b.x : a.x) &&
+           (a.y < b.y ? a.y : b.y) <= p.y && p.y <= (a.y < b.y ? b.y : a.y);
+}
+
+bool Meet(const Point2D& a, const Point2D& b, const Point2D& c, const Point2D& d) {
+    return (Orient(a, b, c) * Orient(a, b, d) < 0 && Orient(c, d, a) * Orient(c, d, b) < 0) ||
+           OnSegment(a, b, c) || OnSegment(a, b, d) || OnSegment(c, d, a) || OnSegment(c, d, b);
+}
+
+// 4-connected flood from `seeds` through pixels where `pass` holds; marks
+// them in `seen`.
+template <typename Pass>
+void Flood(std::vector<size_t> seeds, int32_t w, int32_t h, std::vector<char>& seen, Pass pass) {
+    while (!seeds.empty()) {
+        const size_t i = seeds.back();
+        seeds.pop_back();
+        if (seen[i] != 0 || !pass(i)) {
+            continue;
+        }
+        seen[i] = 1;
+        const size_t x = i % static_cast<size_t>(w);
+        const size_t y = i / static_cast<size_t>(w);
+        if (x > 0) seeds.push_back(i - 1);
+        if (x + 1 < static_cast<size_t>(w)) seeds.push_back(i + 1);
+        if (y > 0) seeds.push_back(i - static_cast<size_t>(w));
+        if (y + 1 < static_cast<size_t>(h)) seeds.push_back(i + static_cast<size_t>(w));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    VelmoraFuzz::Reader in = VelmoraFuzz::MakeReader(data, size);
+    const int32_t w = 1 + VelmoraFuzz::TakeByte(in) % 24;
+    const int32_t h = 1 + VelmoraFuzz::TakeByte(in) % 24;
+    const uint8_t threshold = VelmoraFuzz::TakeByte(in);
+    const uint8_t mode = VelmoraFuzz::TakeByte(in);
+    const float tolerances[] = {0.0f, 0.5f, 1.0f, 1.5f, 2.0f, 5.0f, std::numeric_limits<float>::infinity(),
+                                std::numeric_limits<float>::quiet_NaN(), -1.0f};
+    float tolerance = tolerances[mode % 9];
+    if ((mode & 0x40) != 0) {
+        const uint32_t bits = VelmoraFuzz::TakeU32(in);
+        std::memcpy(&tolerance, &bits, sizeof tolerance);
+    }
+    const auto need = static_cast<int64_t>(w) * h;
+    const int64_t length = VelmoraFuzz::BufferLength(VelmoraFuzz::TakeByte(in), need, need);
+    // The rest is the mask: one bit per pixel (solid alpha 255 or 0) or,
+    // with bit 7 of `mode`, one alpha byte per pixel; repeated as needed.
+    std::vector<uint8_t> rest(data + in.pos, data + size);
+    rest.push_back(0);
+    Velmora::Image image{w, h, {}};
+    for (int64_t i = 0; i < length; ++i) {
+        const auto k = static_cast<size_t>(i);
+        const uint32_t alpha = (mode & 0x80) != 0 ? rest[k % rest.size()]
+                                                  : ((rest[(k / 8) % rest.size()] >> (k % 8)) & 1u) * 255u;
+        image.pixels.push_back(alpha << 24 | (VelmoraFuzz::MixBits(static_cast<uint32_t>(i)) & 0xFFFFFFu));
+    }
+
+    const std::vector<std::vector<Point2D>> polygons = Velmora::TraceColliderPolygons(image, threshold, tolerance);
+    if (length != need) {
+        FUZZ_CHECK(polygons.empty());
+        return 0;
+    }
+
+    // Reference: background reached from the border; the rest, holes
+    // included, is solid; count its 4-connected regions.
+    const auto count = static_cast<size_t>(need);
+    std::vector<char> outside(count, 0);
+    std::vector<size_t> border;
+    for (size_t i = 0; i < count; ++i) {
+        const size_t x = i % static_cast<size_t>(w);
+        const size_t y = i / static_cast<size_t>(w);
+        if (x == 0 || y == 0 || x + 1 == static_cast<size_t>(w) || y + 1 == static_cast<size_t>(h)) {
+            border.push_back(i);
+        }
+    }
+    Flood(border, w, h, outside, [&](size_t i) { return (image.pixels[i] >> 24) < threshold; });
+    std::vector<char> labelled(outside);
+    size_t regions = 0;
+    int64_t solidArea = 0;
+    for (size_t i = 0; i < count; ++i) {
+        solidArea += outside[i] == 0;
+        if (labelled[i] == 0) {
+            ++regions;
+            Flood({i}, w, h, labelled, [&](size_t j) { return outside[j] == 0; });
+        }
+    }
+    FUZZ_CHECK(polygons.size() == regions);
+
+    int64_t twiceArea = 0;
+    bool axisAligned = true;
+    for (const std::vector<Point2D>& poly : polygons) {
+        const size_t m = poly.size();
+        FUZZ_CHECK(m >= 3);
+        int64_t twice = 0;
+        for (size_t i = 0; i < m; ++i) {
+            const Point2D& a = poly[i];
+            const Point2D& b = poly[(i + 1) % m];
+            FUZZ_CHECK(a.x >= 0 && a.y >= 0 && a.x <= w && a.y <= h);
+            twice += int64_t{a.x} * b.y - int64_t{b.x} * a.y;
+            axisAligned = axisAligned && (a.x == b.x || a.y == b.y);
+            const Point2D& c = poly[(i + 2) % m];
+            FUZZ_CHECK(!OnSegment(a, b, c) && !OnSegment(b, c, a));
+            for (size_t j = i + 2; j < m; ++j) {
+                FUZZ_CHECK((j + 1) % m == i || !Meet(a, b, poly[j], poly[(j + 1) % m]));
+            }
+        }
+        FUZZ_CHECK(twice > 0);
+        twiceArea += twice;
+    }
+    // Each region's polygon differs from it by at most 1/42 of its area.
+    FUZZ_CHECK(twiceArea * 42 >= 2 * solidArea * 41 && twiceArea * 42 <= 2 * solidArea * 43);
+    if (!(tolerance > 0.0f)) {
+        FUZZ_CHECK(twiceArea == 2 * solidArea && axisAligned);
+    }
+    return 0;
+}
