@@ -33,7 +33,7 @@ velmora_fetch_deps() {
     if ! compgen -G "/var/lib/apt/lists/*_debian_dists_bookworm_main_source_Sources*" >/dev/null; then
         # Refresh only the source index just added, not every list.
         $sudo apt-get update -qq -o Dir::Etc::sourcelist="$list" -o Dir::Etc::sourceparts=- \
-            -o APT::Get::List-Cleanup=0 >&2
+            -o APT::Get::List-Cleanup=0 >&2 || echo "fetch_deps: apt-get update failed" >&2
     fi
 
     mkdir -p "$cache"

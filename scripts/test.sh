@@ -17,6 +17,7 @@ stage() {
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${CLANG_BUILD_PACKAGES[@]}" \
     "${GUI_TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 
 stage "default build: unit and command-line tests" \
     cmake --workflow --preset default

@@ -24,11 +24,15 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "packed pixels assume l
 constexpr size_t kMaxChunkBytes = size_t{16} << 20;
 constexpr size_t kMaxChunkCacheBytes = size_t{32} << 20;
 
-// Chosen by measuring sprite atlases (mostly transparent, flat colours) and
-// noisy images: see EncodePng.
-constexpr int kCompressionLevel = 6;
-constexpr int kCompressionStrategy = Z_FILTERED;
-constexpr int kFilterChoice = SPNG_FILTER_CHOICE_ALL;
+// Measured on a 2048 x 1024 atlas, half transparent, of flat-coloured and
+// of shaded sprites: zlib level 4 with the "up" filter on every row writes
+// 150 KB / 812 KB in about 40 / 80 ms, a third smaller than level 9 with
+// run-length matching and adaptive filters (223 KB / 1118 KB) and faster;
+// adaptive filter choice costs 2-3x the time for no gain on atlases, and
+// levels 6 and 9 gain 15-25% in size for 2.5-20x the time.
+constexpr int kCompressionLevel = 4;
+constexpr int kCompressionStrategy = Z_DEFAULT_STRATEGY;
+constexpr int kFilterChoice = SPNG_FILTER_CHOICE_UP;
 
 struct ContextFree {
     void operator()(spng_ctx* ctx) const { spng_ctx_free(ctx); }
