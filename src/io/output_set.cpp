@@ -107,7 +107,7 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         const fs::file_status status = fs::status(folder, ec);
         if (status.type() != fs::file_type::not_found) {
             if (!fs::is_directory(status)) {
-                error = item.file->path + ": " + folder.u8string() + " is not a folder";
+                error = item.file->path + ": " + folder.generic_u8string() + " is not a folder";
                 return false;
             }
             break;
@@ -118,7 +118,7 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!fs::create_directory(*it, ec) || ec) {
-            error = item.file->path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
+            error = item.file->path + ": cannot create folder " + it->generic_u8string() + ": " + Reason(ec);
             return false;
         }
         created.push_back(*it);

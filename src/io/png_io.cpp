@@ -48,6 +48,19 @@ bool IsUsableImage(const Image& image) {
                static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
 }
 
+// Deflate turns one byte into at most 1032, so a file too short to hold its
+// header's image is refused before that image's memory is spent on it.
+bool CanHoldImage(const spng_ihdr& header, size_t fileBytes) {
+    constexpr uint64_t kMaxInflateRatio = 1032;
+    uint64_t channels = 1;
+    if (header.color_type == SPNG_COLOR_TYPE_TRUECOLOR) channels = 3;
+    if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA) channels = 2;
+    if (header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA) channels = 4;
+    // Interlacing only adds bytes, so the plain layout is a lower bound.
+    const uint64_t rowBytes = (uint64_t{header.width} * channels * header.bit_depth + 7) / 8 + 1;
+    return rowBytes * header.height <= kMaxInflateRatio * fileBytes;
+}
+
 std::string DecodeError(int code) {
     // The buffer ran out before the image did: say it in the user's words.
     if (code == SPNG_EOF || code == SPNG_IO_EOF) {
@@ -86,6 +99,10 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
         error = DecodeError(code);
         return false;
     }
+    if (!CanHoldImage(header, bytes.size())) {
+        error = "image data too short";
+        return false;
+    }
     Image decoded;
     decoded.width = static_cast<int32_t>(header.width);
     decoded.height = static_cast<int32_t>(header.height);
@@ -96,6 +113,9 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
         return false;
     }
     code = spng_decode_image(ctx.get(), decoded.pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    // The last IDAT's checksum is checked only when the chunk after it is
+    // read: read on to IEND, so a damaged or cut tail is refused too.
+    if (code == 0) code = spng_decode_chunks(ctx.get());
     if (code != 0) {
         error = DecodeError(code);
         return false;
