@@ -25,7 +25,7 @@ if(EXISTS "${VELMORA_SPNG_SOURCE_DIR}/spng/spng.c")
   # a build.
   target_compile_options(velmora_spng PRIVATE -w)
   target_link_libraries(velmora_spng PUBLIC "${VELMORA_STATIC_ZLIB}")
-  if(VELMORA_BUILD_FUZZ)
+  if(VELMORA_BUILD_FUZZ AND CMAKE_C_COMPILER_ID STREQUAL "Clang")
     target_compile_options(velmora_spng PRIVATE -fsanitize=fuzzer-no-link)
   endif()
   message(STATUS "libspng: static, from ${VELMORA_SPNG_SOURCE_DIR}")
