@@ -107,10 +107,11 @@ TEST(DecodePng, MatchesTheFormatModelForEveryColourTypeDepthAndLayout) {
         SCOPED_TRACE(name);
         Image image;
         std::string error;
-        ASSERT_TRUE(DecodePng(ReadAll(kPngData + "/good/" + name + ".png"), image, error)) << error;
+        const std::string stem = kPngData + "/good/" + name;
+        ASSERT_TRUE(DecodePng(ReadAll(stem + ".png"), image, error)) << error;
         EXPECT_EQ(image.width, width);
         EXPECT_EQ(image.height, height);
-        const std::vector<uint8_t> expected = ReadAll(kPngData + "/good/" + name + ".rgba");
+        const std::vector<uint8_t> expected = ReadAll(stem + ".rgba");
         ASSERT_EQ(image.pixels.size() * 4, expected.size());
         const auto* got = reinterpret_cast<const uint8_t*>(image.pixels.data());
         const auto mismatch = std::mismatch(expected.begin(), expected.end(), got);

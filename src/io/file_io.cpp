@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 #include <system_error>
+#include <utility>
 
 namespace Velmora::Io {
 
@@ -151,7 +152,10 @@ bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std:
             } else if (HasPngExtension(entry.name)) {
                 // Anything else with the name (a dangling link, a device) is
                 // listed, and refused with its reason when it is read.
-                found.push_back(FoundFile{prefix + "/" + relative, relative});
+                std::string path = prefix;
+                path += '/';
+                path += relative;
+                found.push_back(FoundFile{std::move(path), relative});
             }
         }
     }

@@ -9,7 +9,9 @@
 //   3. finish:  remove the backups.
 //
 // Failure in 1 or 2 removes what was placed, renames the backups back,
-// removes the temporaries and the folders step 1 created.
+// removes the temporaries and the folders step 1 created. On POSIX systems
+// SIGINT, SIGTERM and SIGHUP are held back while this runs, so an interrupt
+// arrives after the set is whole or gone, never half-way.
 #include "io/output_set.h"
 
 #include <fcntl.h>
@@ -25,6 +27,8 @@
 #include <process.h>
 #include <sys/stat.h>
 #else
+#include <csignal>
+#include <pthread.h>
 #include <unistd.h>
 #endif
 
@@ -33,6 +37,34 @@ namespace Velmora::Io {
 namespace fs = std::filesystem;
 
 namespace {
+
+#ifdef _WIN32
+// Console interrupts have no cheap equivalent; temporaries may remain there.
+struct DeferSignals {};
+#else
+// Holds back the termination signals for its lifetime; they are delivered
+// when it ends.
+class DeferSignals {
+public:
+    DeferSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigaddset(&held, SIGHUP);
+        active_ = pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+    }
+    ~DeferSignals() {
+        if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    DeferSignals(const DeferSignals&) = delete;
+    DeferSignals& operator=(const DeferSignals&) = delete;
+
+private:
+    sigset_t previous_{};
+    bool active_ = false;
+};
+#endif
 
 struct Staged {
     const OutputFile* file = nullptr;
@@ -107,7 +139,7 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         const fs::file_status status = fs::status(folder, ec);
         if (status.type() != fs::file_type::not_found) {
             if (!fs::is_directory(status)) {
-                error = item.file->path + ": " + folder.generic_u8string() + " is not a folder";
+                error = item.file->path + ": " + folder.u8string() + " is not a folder";
                 return false;
             }
             break;
@@ -117,11 +149,12 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         folder = folder.parent_path();
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (!fs::create_directory(*it, ec) || ec) {
-            error = item.file->path + ": cannot create folder " + it->generic_u8string() + ": " + Reason(ec);
+        // "a/.." may exist by the time it is reached: not ours to remove.
+        if (fs::create_directory(*it, ec)) created.push_back(*it);
+        if (ec) {
+            error = item.file->path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
             return false;
         }
-        created.push_back(*it);
     }
     return true;
 }
@@ -198,13 +231,14 @@ bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
     for (const OutputFile& file : files) {
         Staged item;
         item.file = &file;
-        item.target = fs::u8path(file.path).lexically_normal();
+        // Kept as written, so messages name folders in the caller's words.
+        item.target = fs::u8path(file.path);
         std::error_code ec;
         if (file.path.empty() || !item.target.has_filename()) {
             error = file.path + ": not a file name";
             return false;
         }
-        if (!seen.insert(item.target).second) {
+        if (!seen.insert(item.target.lexically_normal()).second) {
             error = file.path + ": written twice in one set";
             return false;
         }
@@ -214,6 +248,7 @@ bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
         }
         items.push_back(item);
     }
+    const DeferSignals deferSignals;
     std::vector<fs::path> createdFolders;
     for (Staged& item : items) {
         if (!CreateParents(item, createdFolders, error) || !WriteTemporary(item, error)) {

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 namespace Velmora::Io {
 
