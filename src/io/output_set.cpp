@@ -40,7 +40,9 @@ namespace {
 
 #ifdef _WIN32
 // Console interrupts have no cheap equivalent; temporaries may remain there.
-struct DeferSignals {};
+struct DeferSignals {
+    DeferSignals() {}  // user-provided: an unused guard is not a warning
+};
 #else
 // Holds back the termination signals for its lifetime; they are delivered
 // when it ends.
