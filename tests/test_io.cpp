@@ -107,7 +107,8 @@ TEST(DecodePng, MatchesTheFormatModelForEveryColourTypeDepthAndLayout) {
         SCOPED_TRACE(name);
         Image image;
         std::string error;
-        const std::string stem = kPngData + "/good/" + name;
+        std::string stem = kPngData + "/good/";
+        stem += name;
         ASSERT_TRUE(DecodePng(ReadAll(stem + ".png"), image, error)) << error;
         EXPECT_EQ(image.width, width);
         EXPECT_EQ(image.height, height);
