@@ -86,10 +86,10 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
         error = "out of memory";
         return false;
     }
-    // A bad checksum is an error in every chunk: a damaged tRNS discarded
-    // silently would change the pixels.
     int code = spng_set_image_limits(ctx.get(), kMaxImageSide, kMaxImageSide);
     if (code == 0) code = spng_set_chunk_limits(ctx.get(), kMaxChunkBytes, kMaxChunkCacheBytes);
+    // A bad checksum is an error in every chunk, ancillary ones included: a
+    // damaged tRNS dropped silently would change the pixels.
     if (code == 0) code = spng_set_crc_action(ctx.get(), SPNG_CRC_ERROR, SPNG_CRC_ERROR);
     if (code == 0) code = spng_set_png_buffer(ctx.get(), bytes.data(), bytes.size());
     spng_ihdr header{};
