@@ -14,6 +14,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" "${BENCH_STARTUP_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 cd "$root"
 runs="${1:-300}"
 rounds=10

@@ -27,8 +27,9 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 }
 
-# What any build of the program needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev)
+# What any build of the program needs; dpkg-dev lets scripts/fetch_deps.sh
+# unpack Debian's libspng sources, which are linked with the static zlib.
+BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev zlib1g-dev dpkg-dev)
 # What the default build adds: unit tests and benchmarks.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
 # The manual page's checks: both formatters man pages meet (groff through man).
@@ -39,8 +40,9 @@ CLANG_BUILD_PACKAGES=(clang)
 # screenshots, GTK 3 with its icon theme, and ps for watching the program.
 GUI_TEST_PACKAGES=(xvfb xdotool imagemagick libgtk-3-0 adwaita-icon-theme procps)
 # The Windows build and its tests under wine: the cross compiler, GoogleTest
-# sources to build for the target, wine and the fonts its windows draw with.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine)
+# sources to build for the target, wine and the fonts its windows draw with,
+# and zlib built for the target (static).
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine libz-mingw-w64-dev)
 # The start-up benchmark (scripts/bench_startup.sh, not part of CI).
 BENCH_STARTUP_PACKAGES=(hyperfine time)
 # What the fuzz targets need: clang with the libFuzzer runtime.

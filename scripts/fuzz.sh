@@ -10,6 +10,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 cd "$root"
 ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 
 seconds="${1:-45}"
 cmake --preset fuzz >/dev/null

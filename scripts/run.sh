@@ -6,6 +6,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 cd "$root"
 if [ ! -f build/app/build.ninja ]; then
     cmake --preset app >&2

@@ -40,6 +40,7 @@ client_stage() {
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${CLANG_BUILD_PACKAGES[@]}" \
     "${GUI_TEST_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TIDY_PACKAGES[@]}" \
     "${MANUAL_TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}" "${PACKAGE_TEST_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 
 stage "default build: unit and command-line tests" \
     cmake --workflow --preset default

@@ -6,6 +6,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 cd "$root"
 ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${TIDY_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 
 build="build/default"
 if [ ! -f "$build/compile_commands.json" ]; then

@@ -1,1 +1,374 @@
+// The file pipeline's I/O: PNG decoding against an independent model of the
+// format (fixtures and expected pixels from scripts/make_png_fixtures.py),
+// PNG encoding, folder listing and the all-or-nothing output set.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "io/file_io.h"
+#include "io/output_set.h"
+#include "io/png_io.h"
+#include "velmora_engine.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Velmora::Image;
+using Velmora::Io::CommitOutputs;
+using Velmora::Io::DecodePng;
+using Velmora::Io::EncodePng;
+using Velmora::Io::OutputFile;
+
+const std::string kPngData = std::string(VELMORA_TEST_DATA) + "/png";
+
+std::vector<uint8_t> ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const fs::path& path) {
+    const std::vector<uint8_t> bytes = ReadAll(path);
+    return {bytes.begin(), bytes.end()};
+}
+
+uint32_t Pack(uint32_t r, uint32_t g, uint32_t b, uint32_t a) { return r | g << 8 | b << 16 | a << 24; }
+
+// Deterministic pixels: every byte value and alpha 0 with colour behind it.
+Image Pattern(int32_t width, int32_t height, uint32_t seed) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    uint32_t state = seed;
+    for (int32_t i = 0; i < width * height; ++i) {
+        state = state * 1664525u + 1013904223u;
+        image.pixels.push_back(state);
+    }
+    return image;
+}
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path_ = fs::temp_directory_path() / (std::string("velmora-io-") + info->name());
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+    std::string Str(const std::string& relative = "") const {
+        return relative.empty() ? path_.u8string() : path_.u8string() + "/" + relative;
+    }
+
+private:
+    fs::path path_;
+};
+
+// Every entry under `root`, relative, "/"-separated, folders ending in "/".
+std::set<std::string> TreeOf(const fs::path& root) {
+    std::set<std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        tree.insert(fs::relative(it->path(), root).generic_u8string() + (it->is_directory() ? "/" : ""));
+    }
+    return tree;
+}
+
+// ---------------------------------------------------------------------------
+// DecodePng
+
+TEST(DecodePng, MatchesTheFormatModelForEveryColourTypeDepthAndLayout) {
+    std::ifstream manifest(kPngData + "/good/manifest.txt");
+    std::string line;
+    int checked = 0;
+    while (std::getline(manifest, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        int32_t width = 0;
+        int32_t height = 0;
+        fields >> name >> width >> height;
+        SCOPED_TRACE(name);
+        Image image;
+        std::string error;
+        std::string stem = kPngData + "/good/";
+        stem += name;
+        ASSERT_TRUE(DecodePng(ReadAll(stem + ".png"), image, error)) << error;
+        EXPECT_EQ(image.width, width);
+        EXPECT_EQ(image.height, height);
+        const std::vector<uint8_t> expected = ReadAll(stem + ".rgba");
+        ASSERT_EQ(image.pixels.size() * 4, expected.size());
+        const auto* got = reinterpret_cast<const uint8_t*>(image.pixels.data());
+        const auto mismatch = std::mismatch(expected.begin(), expected.end(), got);
+        EXPECT_EQ(mismatch.first, expected.end())
+            << "first wrong byte at " << (mismatch.first - expected.begin()) << " (pixel "
+            << (mismatch.first - expected.begin()) / 4 << ", channel " << (mismatch.first - expected.begin()) % 4
+            << "): expected " << int{*mismatch.first} << ", got " << int{*mismatch.second};
+        ++checked;
+    }
+    // 24 colour type / depth / tRNS kinds in 5 sizes and layouts, one with
+    // gamma and text chunks, and the widest image.
+    EXPECT_EQ(checked, 122) << "manifest incomplete: run scripts/make_png_fixtures.py";
+}
+
+TEST(DecodePng, SixteenBitSamplesKeepTheirHighByteNotARoundedOne) {
+    Image image;
+    std::string error;
+    ASSERT_TRUE(DecodePng(ReadAll(kPngData + "/good/grey16_high_bytes.png"), image, error)) << error;
+    // Samples 0x00FF, 0x12FF, 0xFF00, 0x8080: rounding would give 01, 13, FE.
+    const std::vector<uint32_t> expected = {Pack(0x00, 0x00, 0x00, 255), Pack(0x12, 0x12, 0x12, 255),
+                                            Pack(0xFF, 0xFF, 0xFF, 255), Pack(0x80, 0x80, 0x80, 255)};
+    EXPECT_EQ(image.pixels, expected);
+}
+
+TEST(DecodePng, RefusesBrokenFilesWithAPhraseAndLeavesTheImageAlone) {
+    struct Case {
+        const char* file;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"empty", "empty file"},
+        {"not_png", "not a PNG file"},
+        {"short_signature", "not a PNG file"},
+        {"bad_crc_idat", "invalid chunk checksum"},
+        {"bad_crc_ihdr", "invalid chunk checksum"},
+        // Ancillary, but a damaged tRNS dropped silently would change pixels.
+        {"bad_crc_trns", "invalid chunk checksum"},
+        {"truncated_idat", "truncated file"},
+        {"truncated_header", "truncated file"},
+        {"no_iend", "truncated file"},
+        // The size limit is checked on the header, before any allocation.
+        {"too_wide", "image width exceeds user limit"},
+        {"too_tall", "image height exceeds user limit"},
+        {"zero_width", "invalid image width"},
+        {"huge_little_data", "image data too short"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        Image image = Pattern(2, 3, 7);
+        const Image before = image;
+        std::string error;
+        EXPECT_FALSE(DecodePng(ReadAll(kPngData + "/bad/" + c.file + ".png"), image, error));
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(image.width, before.width);
+        EXPECT_EQ(image.pixels, before.pixels);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// EncodePng
+
+TEST(EncodePng, RoundTripsEveryPixelExactly) {
+    // Alpha 0 with colour behind it must survive: extrusion and premultiplying
+    // engines read it.
+    const Image images[] = {Pattern(1, 1, 1), Pattern(300, 3, 2), Pattern(5, 7, 3), Pattern(3, 300, 4),
+                            Pattern(Velmora::kMaxImageSide, 1, 5)};
+    for (const Image& image : images) {
+        SCOPED_TRACE(std::to_string(image.width) + "x" + std::to_string(image.height));
+        std::vector<uint8_t> png;
+        std::string error;
+        ASSERT_TRUE(EncodePng(image, png, error)) << error;
+        Image decoded;
+        ASSERT_TRUE(DecodePng(png, decoded, error)) << error;
+        EXPECT_EQ(decoded.width, image.width);
+        EXPECT_EQ(decoded.height, image.height);
+        EXPECT_EQ(decoded.pixels, image.pixels);
+    }
+}
+
+TEST(EncodePng, GivesThePinnedBytesOnEveryPlatform) {
+    // Pinned once on Linux; the Windows build runs this too, so the two
+    // builds of libspng and zlib must write the same file.
+    // As in an atlas: transparent runs, flat colours, some noise.
+    Image image = Pattern(37, 23, 11);
+    const uint32_t flat[3] = {Pack(200, 40, 40, 255), Pack(20, 90, 200, 255), Pack(250, 250, 250, 128)};
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        if (i % 17 != 0) image.pixels[i] = i % 37 < 12 ? 0 : flat[(i / 5) % 3];
+    }
+    std::vector<uint8_t> png;
+    std::string error;
+    ASSERT_TRUE(EncodePng(image, png, error)) << error;
+    EXPECT_EQ(png, ReadAll(kPngData + "/encode_golden_37x23.png"));
+}
+
+TEST(EncodePng, RefusesInvalidImages) {
+    Image noPixels = Pattern(2, 2, 1);
+    noPixels.pixels.pop_back();
+    Image zeroWidth;
+    zeroWidth.height = 1;
+    Image tooWide = Pattern(1, 1, 1);
+    tooWide.width = Velmora::kMaxImageSide + 1;
+    for (const Image& image : {noPixels, zeroWidth, tooWide}) {
+        std::vector<uint8_t> png = {1, 2, 3};
+        std::string error;
+        EXPECT_FALSE(EncodePng(image, png, error));
+        EXPECT_EQ(error, "invalid image");
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ReadFileBytes, GetPathKind, BaseName
+
+TEST(ReadFileBytes, ReadsRegularFilesWithinTheLimitAndRefusesTheRest) {
+    const TempDir dir;
+    WriteAll(dir.path() / "four.bin", std::string("ab\0d", 4));
+    fs::create_directory(dir.path() / "folder");
+    struct Case {
+        const char* name;
+        uint64_t maxBytes;
+        bool ok;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"four.bin", 4, true, ""},
+        {"four.bin", 3, false, "file too large (over 3 bytes)"},
+        {"folder", 100, false, "is a folder"},
+        {"missing.bin", 100, false, "no such file or folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> bytes = {9};
+        std::string error;
+        EXPECT_EQ(Velmora::Io::ReadFileBytes(dir.Str(c.name), c.maxBytes, bytes, error), c.ok);
+        EXPECT_EQ(error, c.error);
+        const std::vector<uint8_t> expected = c.ok ? std::vector<uint8_t>{'a', 'b', 0, 'd'} : std::vector<uint8_t>{9};
+        EXPECT_EQ(bytes, expected);
+    }
+}
+
+TEST(GetPathKind, TellsFilesFoldersAndMissingPathsApart) {
+    const TempDir dir;
+    WriteAll(dir.path() / "f.png", "x");
+    EXPECT_EQ(Velmora::Io::GetPathKind(dir.Str("f.png")), Velmora::Io::PathKind::File);
+    EXPECT_EQ(Velmora::Io::GetPathKind(dir.Str()), Velmora::Io::PathKind::Folder);
+    EXPECT_EQ(Velmora::Io::GetPathKind(dir.Str("nope")), Velmora::Io::PathKind::Missing);
+}
+
+TEST(BaseName, KeepsOnlyTheLastComponent) {
+    EXPECT_EQ(Velmora::Io::BaseName("a/b/c.png"), "c.png");
+    EXPECT_EQ(Velmora::Io::BaseName("c.png"), "c.png");
+    EXPECT_EQ(Velmora::Io::BaseName("/c.png"), "c.png");
+#ifdef _WIN32
+    EXPECT_EQ(Velmora::Io::BaseName("a\\b/c\\d.png"), "d.png");
+#else
+    EXPECT_EQ(Velmora::Io::BaseName("a\\b.png"), "a\\b.png");  // a legal file name here
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// ListPngFiles
+
+TEST(ListPngFiles, FindsPngFilesRecursivelySortedSkippingDotNames) {
+    const TempDir dir;
+    const fs::path root = dir.path() / "in";
+    for (const char* folder : {"in/sub/deeper", "in/.git", "in/b_folder", "outside"}) {
+        fs::create_directories(dir.path() / folder);
+    }
+    for (const char* file : {"in/b.png", "in/a.PNG", "in/notes.txt", "in/.hidden.png", "in/.git/x.png",
+                             "in/sub/z.png", "in/sub/deeper/y.Png", "in/sub/readme.md", "in/b_folder/c.png",
+                             "in/png", "in/x.png.bak", "outside/q.png"}) {
+        WriteAll(dir.path() / file, "x");
+    }
+    // A non-ASCII name survives as UTF-8 on every OS.
+    WriteAll(root / fs::u8path(u8"h\u00e9ros.png"), "x");
+    std::vector<std::string> expected = {"a.PNG", "b.png", "b_folder/c.png", u8"h\u00e9ros.png",
+                                         "sub/deeper/y.Png", "sub/z.png"};
+#ifndef _WIN32
+    // A link back to the top and one to a folder outside: the loop is read
+    // once, the outside folder is followed.
+    fs::create_directory_symlink("..", root / "sub" / "loop");
+    fs::create_directory_symlink(dir.path() / "outside", root / "linked");
+    expected.insert(expected.begin() + 4, "linked/q.png");
+#endif
+    std::vector<Velmora::Io::FoundFile> found;
+    std::string error;
+    ASSERT_TRUE(Velmora::Io::ListPngFiles(dir.Str("in"), found, error)) << error;
+    std::vector<std::string> relative;
+    for (const auto& file : found) {
+        relative.push_back(file.relative);
+        EXPECT_EQ(file.path, dir.Str("in") + "/" + file.relative);
+    }
+    EXPECT_EQ(relative, expected);
+}
+
+TEST(ListPngFiles, NamesTheFolderItCannotRead) {
+    const TempDir dir;
+    std::vector<Velmora::Io::FoundFile> found;
+    std::string error;
+    EXPECT_FALSE(Velmora::Io::ListPngFiles(dir.Str("absent"), found, error));
+    EXPECT_EQ(error, dir.Str("absent") + ": no such file or folder");
+}
+
+// ---------------------------------------------------------------------------
+// CommitOutputs
+
+TEST(CommitOutputs, WritesEveryFileCreatingFoldersAndReplacingOldOnes) {
+    const TempDir dir;
+    WriteAll(dir.path() / "atlas.png", "old atlas");
+    const std::vector<OutputFile> files = {
+        {dir.Str("atlas.png"), {'n', 'e', 'w'}},
+        {dir.Str("atlas.json"), {'{', '}'}},
+        {dir.Str("atlas/frames/a.tres"), {}},  // empty files are files too
+    };
+    std::string error;
+    ASSERT_TRUE(CommitOutputs(files, error)) << error;
+    EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "new");
+    EXPECT_EQ(ReadText(dir.path() / "atlas.json"), "{}");
+    // Nothing else: no temporaries, no backups.
+    EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"atlas.png", "atlas.json", "atlas/", "atlas/frames/",
+                                                         "atlas/frames/a.tres"}));
+}
+
+TEST(CommitOutputs, FailureChangesNothingAndLeavesNothingBehind) {
+    struct Case {
+        const char* what;
+        const char* failing;  // relative path of the file that fails
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"a parent is a regular file", "blocker/x.tres", ": TMP/blocker is not a folder"},
+        {"the target is a folder", "folder", ": is a folder"},
+        {"the same path twice", "atlas.png", ": written twice in one set"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        WriteAll(dir.path() / "atlas.png", "old atlas");
+        WriteAll(dir.path() / "blocker", "a file");
+        fs::create_directory(dir.path() / "folder");
+        const std::set<std::string> before = TreeOf(dir.path());
+        // Files before the failing one would be written, and one replaces an
+        // existing file, so a partial commit would show.
+        const std::vector<OutputFile> files = {
+            {dir.Str("atlas.png"), {'n', 'e', 'w'}},
+            {dir.Str("new/deep/atlas.json"), {'{', '}'}},
+            {dir.Str(c.failing), {'x'}},
+        };
+        std::string error;
+        EXPECT_FALSE(CommitOutputs(files, error));
+        std::string expected = dir.Str(c.failing) + c.reason;
+        const size_t tmp = expected.find("TMP");
+        if (tmp != std::string::npos) expected.replace(tmp, 3, dir.Str());
+        EXPECT_EQ(error, expected);
+        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+        EXPECT_EQ(TreeOf(dir.path()), before);
+    }
+}
+
+}  // namespace

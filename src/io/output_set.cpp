@@ -1,1 +1,274 @@
+// The output set, in three steps, each undone on failure:
+//
+//   1. stage:   create missing folders; write every file to a temporary
+//               ".<name>.velmora-<pid>-<n>.tmp" beside its target, created
+//               exclusively so nothing else is ever overwritten;
+//   2. commit:  per file, move an existing target aside to a backup
+//               ".<name>.velmora-<pid>-<n>.old", then rename the
+//               temporary into place;
+//   3. finish:  remove the backups.
+//
+// Failure in 1 or 2 removes what was placed, renames the backups back,
+// removes the temporaries and the folders step 1 created. On POSIX systems
+// SIGINT, SIGTERM and SIGHUP are held back while this runs, so an interrupt
+// arrives after the set is whole or gone, never half-way.
 #include "io/output_set.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#else
+#include <csignal>
+#include <pthread.h>
+#include <unistd.h>
+#endif
+
+namespace Velmora::Io {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+#ifdef _WIN32
+// Console interrupts have no cheap equivalent; temporaries may remain there.
+struct DeferSignals {
+    DeferSignals() {}  // user-provided: an unused guard is not a warning
+};
+#else
+// Holds back the termination signals for its lifetime; they are delivered
+// when it ends.
+class DeferSignals {
+public:
+    DeferSignals() {
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, SIGINT);
+        sigaddset(&held, SIGTERM);
+        sigaddset(&held, SIGHUP);
+        active_ = pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
+    }
+    ~DeferSignals() {
+        if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    DeferSignals(const DeferSignals&) = delete;
+    DeferSignals& operator=(const DeferSignals&) = delete;
+
+private:
+    sigset_t previous_{};
+    bool active_ = false;
+};
+#endif
+
+struct Staged {
+    const OutputFile* file = nullptr;
+    fs::path target;
+    fs::path temp;    // empty until written
+    fs::path backup;  // empty unless a previous target was moved aside
+    bool placed = false;
+};
+
+int ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+// Creates `path` only if nothing has that name; -1 with errno otherwise.
+int CreateExclusive(const fs::path& path) {
+#ifdef _WIN32
+    return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+}
+
+bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const size_t chunk = std::min<size_t>(bytes.size() - done, size_t{1} << 30);
+#ifdef _WIN32
+        const int wrote = _write(fd, bytes.data() + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t wrote = write(fd, bytes.data() + done, chunk);
+        if (wrote < 0 && errno == EINTR) continue;
+#endif
+        if (wrote <= 0) return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+bool CloseFile(int fd) {
+#ifdef _WIN32
+    return _close(fd) == 0;
+#else
+    return close(fd) == 0;
+#endif
+}
+
+std::string Reason(const std::error_code& ec) {
+    if (ec == std::errc::no_such_file_or_directory) return "no such file or folder";
+    if (ec == std::errc::permission_denied) return "permission denied";
+    if (ec == std::errc::no_space_on_device) return "no space left on device";
+    if (ec == std::errc::read_only_file_system) return "read-only file system";
+    return "cannot write file";
+}
+
+fs::path SiblingName(const fs::path& target, int n, const char* suffix) {
+    return target.parent_path() /
+           fs::u8path("." + target.filename().u8string() + ".velmora-" + std::to_string(ProcessId()) + "-" +
+                      std::to_string(n) + suffix);
+}
+
+// Creates the missing folders above `target`, outermost first, appending
+// each to `created`.
+bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::string& error) {
+    std::vector<fs::path> missing;
+    std::error_code ec;
+    fs::path folder = item.target.parent_path();
+    while (!folder.empty()) {
+        const fs::file_status status = fs::status(folder, ec);
+        if (status.type() != fs::file_type::not_found) {
+            if (!fs::is_directory(status)) {
+                error = item.file->path + ": " + folder.u8string() + " is not a folder";
+                return false;
+            }
+            break;
+        }
+        missing.push_back(folder);
+        if (folder == folder.parent_path()) break;
+        folder = folder.parent_path();
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        // "a/.." may exist by the time it is reached: not ours to remove.
+        if (fs::create_directory(*it, ec)) created.push_back(*it);
+        if (ec) {
+            error = item.file->path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteTemporary(Staged& item, std::string& error) {
+    for (int n = 0; n < 1000; ++n) {
+        const fs::path temp = SiblingName(item.target, n, ".tmp");
+        const int fd = CreateExclusive(temp);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            error = item.file->path + ": " + Reason(std::error_code(errno, std::generic_category()));
+            return false;
+        }
+        item.temp = temp;
+        const bool wrote = WriteAll(fd, item.file->bytes);
+        const int writeErrno = errno;
+        if (!CloseFile(fd) || !wrote) {
+            error = item.file->path + ": " +
+                    Reason(std::error_code(wrote ? errno : writeErrno, std::generic_category()));
+            return false;
+        }
+        return true;
+    }
+    error = item.file->path + ": cannot create a temporary file";
+    return false;
+}
+
+bool Place(Staged& item, std::string& error) {
+    std::error_code ec;
+    if (fs::symlink_status(item.target, ec).type() != fs::file_type::not_found) {
+        for (int n = 0; n < 1000 && item.backup.empty(); ++n) {
+            const fs::path backup = SiblingName(item.target, n, ".old");
+            if (fs::symlink_status(backup, ec).type() == fs::file_type::not_found) {
+                fs::rename(item.target, backup, ec);
+                if (ec) {
+                    error = item.file->path + ": cannot replace file: " + Reason(ec);
+                    return false;
+                }
+                item.backup = backup;
+            }
+        }
+        if (item.backup.empty()) {
+            error = item.file->path + ": cannot replace file";
+            return false;
+        }
+    }
+    fs::rename(item.temp, item.target, ec);
+    if (ec) {
+        error = item.file->path + ": " + Reason(ec);
+        return false;
+    }
+    item.temp.clear();
+    item.placed = true;
+    return true;
+}
+
+void RollBack(std::vector<Staged>& items, const std::vector<fs::path>& createdFolders) {
+    std::error_code ec;
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        if (it->placed) fs::remove(it->target, ec);
+        if (!it->backup.empty()) fs::rename(it->backup, it->target, ec);
+        if (!it->temp.empty()) fs::remove(it->temp, ec);
+    }
+    for (auto it = createdFolders.rbegin(); it != createdFolders.rend(); ++it) {
+        fs::remove(*it, ec);  // only empty folders go
+    }
+}
+
+}  // namespace
+
+bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
+    std::vector<Staged> items;
+    std::set<fs::path> seen;
+    for (const OutputFile& file : files) {
+        Staged item;
+        item.file = &file;
+        // Kept as written, so messages name folders in the caller's words.
+        item.target = fs::u8path(file.path);
+        std::error_code ec;
+        if (file.path.empty() || !item.target.has_filename()) {
+            error = file.path + ": not a file name";
+            return false;
+        }
+        if (!seen.insert(item.target.lexically_normal()).second) {
+            error = file.path + ": written twice in one set";
+            return false;
+        }
+        if (fs::is_directory(item.target, ec)) {
+            error = file.path + ": is a folder";
+            return false;
+        }
+        items.push_back(item);
+    }
+    const DeferSignals deferSignals;
+    std::vector<fs::path> createdFolders;
+    for (Staged& item : items) {
+        if (!CreateParents(item, createdFolders, error) || !WriteTemporary(item, error)) {
+            RollBack(items, createdFolders);
+            return false;
+        }
+    }
+    for (Staged& item : items) {
+        if (!Place(item, error)) {
+            RollBack(items, createdFolders);
+            return false;
+        }
+    }
+    std::error_code ec;
+    for (const Staged& item : items) {
+        if (!item.backup.empty()) fs::remove(item.backup, ec);
+    }
+    return true;
+}
+
+}  // namespace Velmora::Io
