@@ -7,6 +7,7 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
 ensure_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+source "$root/scripts/fetch_deps.sh"
 cd "$root"
 
 # Only this run's packages: a stale one of another version must not be

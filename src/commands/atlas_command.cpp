@@ -229,9 +229,13 @@ bool PlanAtlas(const AtlasOptions& options, const std::vector<Size2D>& cells, La
             const int64_t bottom = int64_t{options.padding} + layout.positions[i].y + cells[i].h;
             outside += right > limitW || bottom > limitH ? 1 : 0;
         }
-        if (outside != 0 || int64_t{options.padding} + layout.width > limitW) {
+        if (outside != 0) {
             error = std::to_string(outside) + " of " + std::to_string(cells.size()) +
                     " frames do not fit the atlas size limit " + limitText;
+            return false;
+        }
+        if (int64_t{options.padding} + layout.width > limitW) {
+            error = "a shelf atlas is at least 64 pixels wide, beyond the atlas size limit " + limitText;
             return false;
         }
     } else {
