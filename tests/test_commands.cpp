@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "commands/commands.h"
+#include "godot_text_reader.h"
+#include "json_reader.h"
 #include "io/png_io.h"
 #include "velmora_engine.h"
 
@@ -312,6 +314,70 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     EXPECT_EQ(blocked.status, 2);
     EXPECT_NE(blocked.err.find(In("good.png")), std::string::npos) << blocked.err;
     EXPECT_EQ(FirstDifference(Snapshot(root_ / "out"), before), "");
+}
+
+// Every Godot file an atlas run writes must pass the strict reader, and every
+// path it refers to must name a written file (Godot joins a relative path
+// with the folder of the file being loaded).
+TEST_F(FileCommands, EveryDocumentLoadsWithAwkwardNames) {
+    std::vector<std::string> names = {"plain", "with space", "hash #1", "colon: here", "-leading",
+                                      "caf\xC3\xA9", "deep/er/walk_2", "quote's", "brace{x}[y]"};
+#ifndef _WIN32
+    // Characters Windows forbids in file names.
+    names.insert(names.end(), {"say \"hi\"", "back\\slash", "tab\there", "bad\xFF" "byte"});
+#endif
+    for (size_t i = 0; i < names.size(); ++i) {
+        WritePng("set/" + names[i] + ".png", Sprite(4 + static_cast<int32_t>(i), 5, static_cast<uint32_t>(i), 1));
+    }
+    for (const char* layout : {"hash", "array"}) {
+        const std::string prefix = Out(std::string(layout) + "/sheet");
+        const Outcome run = Atlas({"--json", layout, "--trim", "--normal-map", "--colliders", "-o", prefix, In("set")});
+        ASSERT_EQ(run.status, 0) << run.err;
+        size_t godotFiles = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(root_ / "out" / layout)) {
+            const std::string extension = entry.path().extension().string();
+            if (extension != ".tres" && extension != ".tscn") {
+                continue;
+            }
+            ++godotFiles;
+            const GodotText::Result parsed = GodotText::Parse(ReadText(entry.path()));
+            ASSERT_TRUE(parsed.ok) << entry.path() << ": " << parsed.error;
+            for (const GodotText::Section* ext : parsed.doc.All("ext_resource")) {
+                const fs::path target = entry.path().parent_path() / fs::u8path(ext->AttrText("path"));
+                EXPECT_TRUE(fs::is_regular_file(target)) << entry.path() << " refers to missing " << target;
+            }
+        }
+        // The sheet, then a texture and a scene per frame.
+        EXPECT_EQ(godotFiles, 1 + 2 * names.size()) << layout;
+
+        StrictJson::Value sheet;
+        std::string error;
+        ASSERT_TRUE(StrictJson::Parser(ReadText(prefix + ".json")).Parse(sheet, error)) << error;
+        const StrictJson::Value* frames = sheet.Get("frames");
+        ASSERT_NE(frames, nullptr);
+        EXPECT_EQ(std::string(layout) == "hash" ? frames->members.size() : frames->items.size(), names.size());
+    }
+}
+
+#ifndef _WIN32
+TEST_F(FileCommands, NamesThatDifferOnlyInNonUtf8BytesCollide) {
+    WritePng("set/bad\xFE.png", Sprite(3, 3, 1));
+    WritePng("set/bad\xFF.png", Sprite(3, 3, 2));
+    const Outcome run = Atlas({"-o", Out("sheet"), In("set")});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("both give the frame name"), std::string::npos) << run.err;
+    EXPECT_TRUE(Snapshot(root_ / "out").empty());
+}
+#endif
+
+TEST_F(FileCommands, HelpGoesToStandardOutput) {
+    for (auto* command : {Velmora::Commands::RunAtlas, Velmora::Commands::RunNormalMap,
+                          Velmora::Commands::RunColliders}) {
+        const Outcome help = Call(command, {"--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Usage: velmora2d --", 0), 0U) << help.out;
+        EXPECT_EQ(help.err, "");
+    }
 }
 
 TEST_F(FileCommands, NormalMapWritesTheEngineResultExactly) {

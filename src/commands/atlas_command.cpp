@@ -1,6 +1,7 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
+#include <map>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -351,15 +352,20 @@ bool GatherInputs(const std::vector<std::string>& inputs, std::vector<InputFrame
     return ok;
 }
 
-// Sorts frames bytewise by name and reports names given by two inputs.
+// Sorts frames bytewise by name and reports names given by two inputs,
+// also where two names differ only in bytes that are not UTF-8 (documents
+// and per-frame file names carry them as U+FFFD, so they would collide).
 bool OrderFrames(std::vector<InputFrame>& frames, std::ostream& err) {
     std::stable_sort(frames.begin(), frames.end(),
                      [](const InputFrame& a, const InputFrame& b) { return a.name < b.name; });
+    std::map<std::string, size_t> seen;
     bool ok = true;
-    for (size_t i = 1; i < frames.size(); ++i) {
-        if (frames[i].name == frames[i - 1].name) {
-            ReportProblem(err, frames[i - 1].path + ", " + frames[i].path,
-                          "both give the frame name '" + frames[i].name + "'");
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const auto [it, fresh] = seen.emplace(Formats::DocumentName(frames[i].name), i);
+        if (!fresh) {
+            const InputFrame& first = frames[it->second];
+            ReportProblem(err, first.path + ", " + frames[i].path,
+                          "both give the frame name '" + it->first + "'");
             ok = false;
         }
     }
@@ -395,14 +401,17 @@ void AddDocuments(const AtlasOptions& options, const Formats::Sheet& sheet,
     AddText(files, prefix + ".tres",
             Formats::BuildGodotSpriteFrames(sheet, sheet.imageFile, normal ? sheet.normalMapFile : ""));
     for (const Formats::SheetFrame& frame : sheet.frames) {
-        const std::string up = UpToPrefixFolder(frame.name);
-        const std::string framePath = prefix + "/" + frame.name;
+        // Per-frame files are named as the documents name the frame, so
+        // references and files always agree.
+        const std::string fileName = Formats::DocumentName(frame.name);
+        const std::string up = UpToPrefixFolder(fileName);
+        const std::string framePath = prefix + "/" + fileName;
         AddText(files, framePath + ".tres",
                 Formats::BuildGodotAtlasTexture(frame, up + sheet.imageFile,
                                                 normal ? up + sheet.normalMapFile : ""));
         if (sheet.colliders) {
             AddText(files, framePath + ".tscn",
-                    Formats::BuildGodotColliderScene(frame, NameBase(frame.name) + ".tres"));
+                    Formats::BuildGodotColliderScene(frame, NameBase(fileName) + ".tres"));
         }
     }
 

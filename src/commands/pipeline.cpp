@@ -1,6 +1,8 @@
 #include "commands/pipeline.h"
 
 #include <atomic>
+#include <exception>
+#include <mutex>
 #include <cstdio>
 #include <iostream>
 #include <new>
@@ -131,9 +133,22 @@ void Progress::Done() {
 
 void ParallelFor(size_t count, unsigned jobs, const std::function<void(size_t)>& body) {
     std::atomic<size_t> next{0};
+    // A worker's exception (memory exhaustion) must not end the process: the
+    // first one is kept, the others stop taking work, and the caller's
+    // thread rethrows it once all have joined.
+    std::exception_ptr failure;
+    std::mutex failureLock;
     const auto work = [&]() {
-        for (size_t i = next++; i < count; i = next++) {
-            body(i);
+        try {
+            for (size_t i = next++; i < count; i = next++) {
+                body(i);
+            }
+        } catch (...) {
+            next = count;
+            const std::lock_guard<std::mutex> hold(failureLock);
+            if (!failure) {
+                failure = std::current_exception();
+            }
         }
     };
     std::vector<std::thread> threads;
@@ -144,6 +159,9 @@ void ParallelFor(size_t count, unsigned jobs, const std::function<void(size_t)>&
     work();
     for (std::thread& thread : threads) {
         thread.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
 }
 
