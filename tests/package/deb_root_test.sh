@@ -15,6 +15,7 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 golden="$here/../golden/pack_sample.txt"
+repo="$(cd "$here/../.." && pwd)"
 
 if [ $# -ne 1 ] || [ ! -f "$1" ]; then
     echo "usage: $0 PACKAGE.deb" >&2
@@ -25,6 +26,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 2
 fi
 deb="$(realpath "$1")"
+package_version="$(dpkg-deb -f "$deb" Version)"
 cache_dir="${VELMORA_DEBROOT_CACHE:-/var/cache/velmora-debroot}"
 mirror="${VELMORA_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
 # The file name carries what the root was made from, so changing any of it
@@ -123,6 +125,16 @@ in_root velmora2d --pack-sample >"$work/pack.out" 2>"$work/pack.err" && status=0
 check "velmora2d --pack-sample exits 0 (got $status)" [ "$status" -eq 0 ]
 check "velmora2d --pack-sample prints the expected report" cmp -s "$work/pack.out" "$golden"
 check "velmora2d --pack-sample writes nothing to stderr" [ ! -s "$work/pack.err" ]
+version="$(in_root velmora2d --version 2>&1 || true)"
+check "velmora2d --version names the packaged version ($version)" [ "$version" = "velmora2d $package_version" ]
+# A file command end to end inside the root: the packaged program's PNG
+# library is linked in, not a dependency.
+mkdir -p "$root/tmp/sprites"
+cp "$repo/examples/sprites/hero/"*.png "$root/tmp/sprites/"
+in_root velmora2d --atlas -o /tmp/out/hero /tmp/sprites >"$work/atlas.out" 2>"$work/atlas.err" && status=0 || status=$?
+check "velmora2d --atlas packs the example walk cycle (status $status)" [ "$status" -eq 0 ]
+check "velmora2d --atlas writes the atlas" [ -s "$root/tmp/out/hero.png" ]
+rm -rf "$root/tmp/sprites" "$root/tmp/out"
 
 page="$(in_root man -w velmora2d 2>/dev/null || true)"
 check "man -w velmora2d finds the page ($page)" [ -n "$page" ]

@@ -63,6 +63,7 @@ cases=(
     "help 0 usage.txt --help"
     "help_short 0 usage.txt -h"
     "pack_sample 0 pack_sample.txt --pack-sample"
+    "version 0 version.txt --version"
     "export_godot 0 export_godot.tres --export-godot"
     "export_godot_path_ignored 0 export_godot.tres --export-godot out.tres"
     "export_unity 0 export_unity.json --export-unity"
