@@ -1,7 +1,10 @@
 #include "commands/options.h"
 
 #include <charconv>
+#include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace Velmora::Commands {
@@ -71,13 +74,19 @@ bool ParseInteger(const std::string& text, int64_t min, int64_t max, int64_t& va
 }
 
 bool ParseFloat(const std::string& text, float& value) {
-    // from_chars has no leading "+"; accept it as people write it.
-    const size_t skip = !text.empty() && text[0] == '+' ? 1 : 0;
-    float parsed = 0.0F;
-    const char* begin = text.data() + skip;
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(begin, end, parsed);
-    if (begin == end || result.ec != std::errc() || result.ptr != end || std::isnan(parsed)) {
+    // strtof (the program never changes the C locale, so "." is the decimal
+    // point) rather than from_chars, whose float parsing pulls in libm. It
+    // would skip leading blanks and read hexadecimal; refuse both.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0 ||
+        text.find_first_of("xX") != std::string::npos) {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const float parsed = std::strtof(text.c_str(), &end);
+    // ERANGE: beyond single precision either way ("1e99", "1e-99"); "inf"
+    // itself is a value, not an overflow.
+    if (end != text.c_str() + text.size() || std::isnan(parsed) || errno == ERANGE) {
         return false;
     }
     value = parsed;
