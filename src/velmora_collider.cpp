@@ -402,6 +402,10 @@ void SplitToCandidates(const Simplifier& simplifier, Scratch& s) {
 std::vector<Point2D> Simplify(float tolerance2, size_t pixels, Scratch& s) {
     const std::vector<Point2D>& corners = s.corners;
     const size_t n = corners.size();
+    // A rectangle keeps its corners: dropping one costs half its area.
+    if (n <= 4) {
+        return corners;
+    }
     float budget = kAreaShare * static_cast<float>(pixels);
     const Simplifier simplifier(corners, tolerance2);
     // Anchors: the first corner and the one farthest from it, both on the
