@@ -1,7 +1,8 @@
-// Collision polygons from an alpha mask: fill the holes, walk each region's
-// outline along pixel edges, then drop corners while the outline stays within
-// the distance tolerance and the region's area budget, and put corners back
-// wherever the shortened outline would cross or touch itself.
+// Collision polygons from an alpha mask: label one 4-connected region at a
+// time, walk its outer contour along pixel edges (its holes end up inside),
+// then drop corners while the outline stays within the distance tolerance
+// and the region's area budget, and put corners back wherever the shortened
+// outline would cross or touch itself.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,123 +15,114 @@ namespace Velmora {
 namespace {
 
 // Per-pixel flags of the working mask.
-constexpr uint8_t kOutside = 1;     // background reached from the border
-constexpr uint8_t kTopTraced = 2;   // the pixel's top edge lies on a traced outline
+constexpr uint8_t kSolid = 1;
+constexpr uint8_t kCurrent = 2;  // in the region being traced
+constexpr uint8_t kDone = 4;     // in a region already traced
 
 // Simplification works on pieces of at most this many outline edges, which
 // caps its worst case at kMaxSpan / 2 corner visits per corner.
 constexpr size_t kMaxSpan = 256;
 
 // All shortcuts of a region together may change at most this share of its
-// area, so each polygon covers its region with IoU >= 41/43.
+// pixel count, so the polygons' union covers the filled regions with
+// IoU >= 41/43.
 constexpr float kAreaShare = 1.0f / 42.0f;
 
 // Bounded repair: past this many rounds the traced outline is used as is.
 constexpr int kMaxRepairRounds = 32;
 
+// The image's flags inside an empty one-pixel frame, so that the pixels
+// around any corner in [0, width] x [0, height] can be read unchecked.
 struct Mask {
-    int32_t width;
-    int32_t height;
+    size_t stride;  // width + 2
     std::vector<uint8_t> flags;
 
-    size_t Index(int64_t x, int64_t y) const {
-        return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
-    }
-    // Solid once holes are filled: everything not reached from the border.
-    bool Solid(int64_t x, int64_t y) const {
-        return x >= 0 && y >= 0 && x < width && y < height && (flags[Index(x, y)] & kOutside) == 0;
+    size_t Index(int32_t x, int32_t y) const {
+        return (static_cast<size_t>(y) + 1) * stride + static_cast<size_t>(x) + 1;
     }
 };
 
-struct Seed {
-    int32_t x;
-    int32_t y;
-};
-
-// Marks the background 4-connected to the image border, a row span at a
-// time, with an explicit stack (no recursion on huge images).
-void MarkOutside(const Image& image, uint8_t threshold, Mask& mask) {
-    const int32_t w = mask.width;
-    const int32_t h = mask.height;
-    const auto open = [&](int32_t x, int32_t y) {
-        const size_t i = mask.Index(x, y);
-        return (mask.flags[i] & kOutside) == 0 && (image.pixels[i] >> 24) < threshold;
-    };
-    std::vector<Seed> stack;
-    const auto fillFrom = [&](int32_t sx, int32_t sy) {
-        stack.push_back(Seed{sx, sy});
-        while (!stack.empty()) {
-            const Seed s = stack.back();
-            stack.pop_back();
-            if (!open(s.x, s.y)) {
-                continue;
-            }
-            int32_t left = s.x;
-            int32_t right = s.x;
-            while (left > 0 && open(left - 1, s.y)) {
-                --left;
-            }
-            while (right + 1 < w && open(right + 1, s.y)) {
-                ++right;
-            }
-            for (int32_t x = left; x <= right; ++x) {
-                mask.flags[mask.Index(x, s.y)] |= kOutside;
-            }
-            for (const int32_t ny : {s.y - 1, s.y + 1}) {
-                if (ny < 0 || ny >= h) {
-                    continue;
+// Scanline flood fill from `seed` through the 4-connected pixels whose
+// flags, masked by `test`, equal `want`; each gets `set` and loses `clear`,
+// which must close it. Returns the number of pixels changed. The frame's
+// flags are 0, so a `want` with a bit set never leaves the image.
+size_t Fill(Mask& mask, size_t seed, uint8_t test, uint8_t want, uint8_t set, uint8_t clear,
+            std::vector<size_t>& stack) {
+    std::vector<uint8_t>& flags = mask.flags;
+    const size_t stride = mask.stride;
+    const auto open = [&](size_t i) { return (flags[i] & test) == want; };
+    const auto keep = static_cast<uint8_t>(~clear);
+    size_t changed = 0;
+    stack.clear();
+    stack.push_back(seed);
+    while (!stack.empty()) {
+        const size_t s = stack.back();
+        stack.pop_back();
+        if (!open(s)) {
+            continue;
+        }
+        size_t left = s;
+        size_t right = s;
+        while (open(left - 1)) {
+            --left;
+        }
+        while (open(right + 1)) {
+            ++right;
+        }
+        for (size_t i = left; i <= right; ++i) {
+            flags[i] = static_cast<uint8_t>((flags[i] & keep) | set);
+        }
+        changed += right - left + 1;
+        for (const size_t row : {left - stride, left + stride}) {
+            bool previous = false;
+            for (size_t i = row; i <= row + (right - left); ++i) {
+                const bool now = open(i);
+                if (now && !previous) {
+                    stack.push_back(i);
                 }
-                bool previous = false;
-                for (int32_t x = left; x <= right; ++x) {
-                    const bool now = open(x, ny);
-                    if (now && !previous) {
-                        stack.push_back(Seed{x, ny});
-                    }
-                    previous = now;
-                }
+                previous = now;
             }
         }
-    };
-    for (int32_t x = 0; x < w; ++x) {
-        fillFrom(x, 0);
-        fillFrom(x, h - 1);
     }
-    for (int32_t y = 0; y < h; ++y) {
-        fillFrom(0, y);
-        fillFrom(w - 1, y);
-    }
+    return changed;
 }
 
 // Directions in clockwise order on screen: east, south, west, north.
 constexpr int32_t kStepX[4] = {1, 0, -1, 0};
 constexpr int32_t kStepY[4] = {0, 1, 0, -1};
-// The pixels around a corner, clockwise from north-east, as offsets from the
-// corner; facing direction d, quad[d] is ahead-left and quad[d + 1] ahead-right.
-constexpr int32_t kQuadX[4] = {0, 0, -1, -1};
-constexpr int32_t kQuadY[4] = {-1, 0, 0, -1};
 
-// Walks the outline that starts at the top-left corner of pixel (sx, sy),
-// heading east with the region on the right, and records the corners where
-// it turns. Holes are filled, so a region never touches itself at a corner
-// and the walk is a simple closed curve.
-void TraceOutline(Mask& mask, int32_t sx, int32_t sy, std::vector<Point2D>& corners) {
+// Walks the outer contour of the region flagged kCurrent from the top-left
+// corner of its first pixel (sx, sy), heading east with the region on the
+// right, and records the corners where it turns.
+//
+// At each corner the walk turns left if the pixel ahead-left is in the
+// region, goes straight if the pixel ahead-right is, and turns right
+// otherwise. The pixel on the left of every edge walked lies outside the
+// region and its holes, so where the region touches itself only at a corner
+// the left turn keeps that outside pixel on the left and walls the other
+// one in: it lies in a hole. The walk is thus the boundary of the region
+// with its holes filled, which has no such pinch, and passes every corner
+// once: a simple closed curve.
+void TraceOutline(const Mask& mask, int32_t sx, int32_t sy, std::vector<Point2D>& corners) {
+    const auto stride = static_cast<ptrdiff_t>(mask.stride);
+    const ptrdiff_t step[4] = {1, stride, -1, -stride};
+    // From the pixel south-east of a corner to the four around it, clockwise
+    // from north-east: facing d, around[d] is ahead-left and around[d + 1]
+    // ahead-right.
+    const ptrdiff_t around[4] = {-stride, 0, -1, -stride - 1};
+    const auto inRegion = [&](ptrdiff_t i) { return (mask.flags[static_cast<size_t>(i)] & kCurrent) != 0; };
     corners.clear();
     corners.push_back(Point2D{sx, sy});
+    auto at = static_cast<ptrdiff_t>(mask.Index(sx, sy));
     int32_t x = sx;
     int32_t y = sy;
     int dir = 0;
     for (;;) {
-        if (dir == 0) {
-            mask.flags[mask.Index(x, y)] |= kTopTraced;
-        }
+        at += step[dir];
         x += kStepX[dir];
         y += kStepY[dir];
         const int right = (dir + 1) & 3;
-        const bool aheadLeft = mask.Solid(int64_t{x} + kQuadX[dir], int64_t{y} + kQuadY[dir]);
-        const bool aheadRight = mask.Solid(int64_t{x} + kQuadX[right], int64_t{y} + kQuadY[right]);
-        // A solid ahead-left with an empty ahead-right belongs to another
-        // region touching this one at the corner: turn right, keep it out.
-        const int next = !aheadRight ? right : aheadLeft ? (dir + 3) & 3 : dir;
+        const int next = inRegion(at + around[dir]) ? (dir + 3) & 3 : inRegion(at + around[right]) ? dir : right;
         if (next != dir) {
             if (x == sx && y == sy) {
                 return;
@@ -405,10 +397,16 @@ void SplitToCandidates(const Simplifier& simplifier, Scratch& s) {
     }
 }
 
-std::vector<Point2D> Simplify(float tolerance2, Scratch& s) {
+// `pixels` is the region's own pixel count: nested regions' polygons overlap
+// this one, so budgets by filled area could add up to more than the union.
+std::vector<Point2D> Simplify(float tolerance2, size_t pixels, Scratch& s) {
     const std::vector<Point2D>& corners = s.corners;
     const size_t n = corners.size();
-    float budget = kAreaShare * static_cast<float>(TwiceArea(corners)) * 0.5f;
+    // A rectangle keeps its corners: dropping one costs half its area.
+    if (n <= 4) {
+        return corners;
+    }
+    float budget = kAreaShare * static_cast<float>(pixels);
     const Simplifier simplifier(corners, tolerance2);
     // Anchors: the first corner and the one farthest from it, both on the
     // convex hull; pieces of at most kMaxSpan edges between.
@@ -499,20 +497,30 @@ std::vector<std::vector<Point2D>> TraceColliderPolygons(const Image& image, uint
     const float clamped = tolerance > 0.0f ? tolerance : 0.0f;
     const float tolerance2 = clamped * clamped;
 
-    Mask mask{image.width, image.height, std::vector<uint8_t>(image.pixels.size(), 0)};
-    MarkOutside(image, alphaThreshold, mask);
+    const int32_t w = image.width;
+    Mask mask{static_cast<size_t>(w) + 2,
+              std::vector<uint8_t>((static_cast<size_t>(w) + 2) * (static_cast<size_t>(image.height) + 2), 0)};
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint32_t* row = image.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
+        uint8_t* out = mask.flags.data() + mask.Index(0, y);
+        for (int32_t x = 0; x < w; ++x) {
+            out[x] = (row[x] >> 24) >= alphaThreshold ? kSolid : uint8_t{0};
+        }
+    }
 
     Scratch scratch;
+    std::vector<size_t> stack;
     for (int32_t y = 0; y < image.height; ++y) {
-        for (int32_t x = 0; x < image.width; ++x) {
-            const uint8_t flags = mask.flags[mask.Index(x, y)];
-            // The first untraced top edge in raster order starts a new
-            // region's outline (each region has exactly one).
-            if ((flags & (kOutside | kTopTraced)) != 0 || mask.Solid(x, int64_t{y} - 1)) {
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t i = mask.Index(x, y);
+            // A solid pixel of no traced region is the first of a new one.
+            if (mask.flags[i] != kSolid) {
                 continue;
             }
+            const size_t pixels = Fill(mask, i, kSolid | kCurrent | kDone, kSolid, kCurrent, 0, stack);
             TraceOutline(mask, x, y, scratch.corners);
-            polygons.push_back(Simplify(tolerance2, scratch));
+            polygons.push_back(Simplify(tolerance2, pixels, scratch));
+            Fill(mask, i, kCurrent, kCurrent, kDone, kCurrent, stack);
         }
     }
     return polygons;

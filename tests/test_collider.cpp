@@ -83,13 +83,51 @@ Mask Lines(int num, int den, int thickness) {
     });
 }
 
+// A ring of radius 9 to 12 with a disc of radius 2 at the centre of its
+// hole and, if `touching`, a pixel touching the ring's inner side at a corner.
+Mask RingWithDot(bool touching) {
+    return Draw(27, 27, [&](int x, int y) {
+        const int r2 = (x - 13) * (x - 13) + (y - 13) * (y - 13);
+        return (r2 >= 81 && r2 <= 144) || r2 <= 4 || (touching && x == 7 && y == 8);
+    });
+}
+
+// Three concentric rings around a dot: four regions, each in the hole of
+// the one around it.
+Mask NestedRings() {
+    return Draw(31, 31, [](int x, int y) {
+        const int r2 = (x - 15) * (x - 15) + (y - 15) * (y - 15);
+        return r2 <= 2 || (r2 >= 16 && r2 <= 36) || (r2 >= 64 && r2 <= 121) || (r2 >= 169 && r2 <= 225);
+    });
+}
+
+// One region around a three-pixel hole, touching itself at a corner of the
+// hole (turned by `turns` quarter turns, one pixel of margin):
+//   ####
+//   #..#
+//   #.#.
+//   ###.
+constexpr const char* kPinch[4] = {"####", "#..#", "#.#.", "###."};
+Mask Pinch(int turns) {
+    return Draw(6, 6, [&](int x, int y) {
+        int u = x - 1;
+        int v = y - 1;
+        for (int t = 0; t < turns; ++t) {
+            const int old = u;
+            u = v;
+            v = 3 - old;
+        }
+        return u >= 0 && v >= 0 && u < 4 && v < 4 && kPinch[v][u] == '#';
+    });
+}
+
 struct Set {
     std::string name;
     std::vector<Image> images;
 };
 
 std::vector<Set> TestSets() {
-    std::vector<Set> sets(8);
+    std::vector<Set> sets(10);
     sets[0].name = "sample frames";
     for (const Velmora::SpriteFrame& f : Velmora::CreateSampleSprites()) {
         sets[0].images.push_back(Image{f.width, f.height, f.pixels});
@@ -118,18 +156,55 @@ std::vector<Set> TestSets() {
         return y == 0 ? top[x] == '#' : x % 8 != 7 && !(y == 5 && x == 5);
     })));
     sets[6] = {"checkerboard", {FromMask(Draw(24, 17, [](int x, int y) { return (x + y) % 2 == 0; }))}};
+    sets[8] = {"nested regions", {FromMask(RingWithDot(false)), FromMask(RingWithDot(true)), FromMask(NestedRings())}};
+    sets[9].name = "pinches";
+    for (int turns = 0; turns < 4; ++turns) {
+        sets[9].images.push_back(FromMask(Pinch(turns)));
+    }
     return sets;
 }
 
-// Reference: solid pixels plus every background pixel not 4-connected to the border.
-Mask FilledMask(const Image& image, uint8_t threshold) {
-    const int w = image.width;
-    const int h = image.height;
+// 4-connected regions of `mask`, numbered from 1 in order of their first
+// pixel; 0 where not solid.
+std::vector<std::vector<size_t>> Label(const Mask& mask, size_t& regions) {
+    std::vector<std::vector<size_t>> label(mask.size(), std::vector<size_t>(mask[0].size()));
+    regions = 0;
+    for (size_t y0 = 0; y0 < mask.size(); ++y0) {
+        for (size_t x0 = 0; x0 < mask[0].size(); ++x0) {
+            if (!mask[y0][x0] || label[y0][x0] != 0) continue;
+            label[y0][x0] = ++regions;
+            std::vector<std::pair<size_t, size_t>> stack{{x0, y0}};
+            while (!stack.empty()) {
+                const auto [x, y] = stack.back();
+                stack.pop_back();
+                const std::pair<size_t, size_t> next[] = {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}};
+                for (const auto& [nx, ny] : next) {
+                    if (ny < mask.size() && nx < mask[0].size() && mask[ny][nx] && label[ny][nx] == 0) {
+                        label[ny][nx] = regions;
+                        stack.emplace_back(nx, ny);
+                    }
+                }
+            }
+        }
+    }
+    return label;
+}
+
+Mask Solid(const Image& image, uint8_t threshold) {
+    return Draw(image.width, image.height, [&](int x, int y) {
+        return (image.pixels[size_t(y) * size_t(image.width) + size_t(x)] >> 24) >= threshold;
+    });
+}
+
+// One region with its holes filled: everything the rest of the image cannot
+// reach from the border without crossing the region.
+Mask FilledRegion(const std::vector<std::vector<size_t>>& label, size_t region) {
+    const int w = int(label[0].size());
+    const int h = int(label.size());
     Mask outside(static_cast<size_t>(h), std::vector<bool>(static_cast<size_t>(w)));
     std::deque<std::pair<int, int>> queue;
     const auto visit = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= w || y >= h || outside[size_t(y)][size_t(x)] ||
-            (image.pixels[size_t(y) * size_t(w) + size_t(x)] >> 24) >= threshold) {
+        if (x < 0 || y < 0 || x >= w || y >= h || outside[size_t(y)][size_t(x)] || label[size_t(y)][size_t(x)] == region) {
             return;
         }
         outside[size_t(y)][size_t(x)] = true;
@@ -151,28 +226,20 @@ Mask FilledMask(const Image& image, uint8_t threshold) {
     return Draw(w, h, [&](int x, int y) { return !outside[size_t(y)][size_t(x)]; });
 }
 
-size_t CountRegions(Mask mask) {
+// Reference: the union over the regions of each with its own holes filled.
+Mask FilledMask(const Image& image, uint8_t threshold) {
     size_t regions = 0;
-    for (size_t y0 = 0; y0 < mask.size(); ++y0) {
-        for (size_t x0 = 0; x0 < mask[0].size(); ++x0) {
-            if (!mask[y0][x0]) continue;
-            ++regions;
-            std::vector<std::pair<size_t, size_t>> stack{{x0, y0}};
-            mask[y0][x0] = false;
-            while (!stack.empty()) {
-                const auto [x, y] = stack.back();
-                stack.pop_back();
-                const std::pair<size_t, size_t> next[] = {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}};
-                for (const auto& [nx, ny] : next) {
-                    if (ny < mask.size() && nx < mask[0].size() && mask[ny][nx]) {
-                        mask[ny][nx] = false;
-                        stack.emplace_back(nx, ny);
-                    }
-                }
+    const auto label = Label(Solid(image, threshold), regions);
+    Mask filled = Draw(image.width, image.height, [](int, int) { return false; });
+    for (size_t r = 1; r <= regions; ++r) {
+        const Mask one = FilledRegion(label, r);
+        for (size_t y = 0; y < filled.size(); ++y) {
+            for (size_t x = 0; x < filled[0].size(); ++x) {
+                filled[y][x] = filled[y][x] || one[y][x];
             }
         }
     }
-    return regions;
+    return filled;
 }
 
 int64_t Orient(const Point2D& a, const Point2D& b, const Point2D& c) {
@@ -283,9 +350,23 @@ TEST(Collider, PolygonsAreSimpleClockwiseOnePerRegionAtAnyTolerance) {
             for (const Image& image : set.images) {
                 const Polygons polygons = Velmora::TraceColliderPolygons(image, 10, tolerance);
                 const Mask filled = FilledMask(image, 10);
-                EXPECT_EQ(polygons.size(), CountRegions(filled)) << set.name << ", tolerance " << tolerance;
-                for (const auto& poly : polygons) {
+                size_t regions = 0;
+                const auto label = Label(Solid(image, 10), regions);
+                ASSERT_EQ(polygons.size(), regions) << set.name << ", tolerance " << tolerance;
+                // Polygon i belongs to region i + 1: it starts at the top-left
+                // corner of that region's first pixel and covers it, holes filled.
+                std::vector<Point2D> first(regions, Point2D{-1, -1});
+                for (size_t y = label.size(); y-- > 0;) {
+                    for (size_t x = label[0].size(); x-- > 0;) {
+                        if (label[y][x] != 0) first[label[y][x] - 1] = Point2D{int(x), int(y)};
+                    }
+                }
+                for (size_t i = 0; i < regions; ++i) {
+                    const auto& poly = polygons[i];
                     EXPECT_EQ(Broken(poly, image.width, image.height), "") << set.name << ", tolerance " << tolerance;
+                    ASSERT_FALSE(poly.empty());
+                    EXPECT_TRUE(poly[0].x == first[i].x && poly[0].y == first[i].y) << set.name << ", polygon " << i;
+                    EXPECT_GE(IoU({poly}, FilledRegion(label, i + 1)), 41.0 / 43.0 - 1e-9) << set.name << ", polygon " << i;
                 }
                 const double iou = IoU(polygons, filled);
                 if (tolerance == 0.0f) {
@@ -295,6 +376,95 @@ TEST(Collider, PolygonsAreSimpleClockwiseOnePerRegionAtAnyTolerance) {
                 }
             }
         }
+    }
+}
+
+// `p` lies strictly inside the simple polygon `poly`.
+bool Inside(const std::vector<Point2D>& poly, const Point2D& p) {
+    bool odd = false;
+    for (size_t i = 0; i < poly.size(); ++i) {
+        const Point2D& a = poly[i];
+        const Point2D& b = poly[(i + 1) % poly.size()];
+        if (OnSegment(a, b, p)) return false;
+        if ((a.y > p.y) != (b.y > p.y)) {
+            // The edge crosses the ray to the right of p when p lies on its left
+            // going down (or on its right going up).
+            odd ^= (Orient(a, b, p) > 0) == (b.y > a.y);
+        }
+    }
+    return odd;
+}
+
+int64_t TwiceArea(const std::vector<Point2D>& poly) {
+    int64_t sum = 0;
+    for (size_t i = 0; i < poly.size(); ++i) {
+        sum += int64_t{poly[i].x} * poly[(i + 1) % poly.size()].y - int64_t{poly[(i + 1) % poly.size()].x} * poly[i].y;
+    }
+    return sum;
+}
+
+TEST(Collider, CheckerboardGivesOneUnitSquarePerPixel) {
+    const Mask board = Draw(13, 9, [](int x, int y) { return (x + y) % 2 == 1; });
+    size_t solid = 0;
+    for (const auto& row : board) solid += size_t(std::count(row.begin(), row.end(), true));
+    for (const float tolerance : {0.0f, 1.0f, kInf}) {
+        const Polygons polygons = Velmora::TraceColliderPolygons(FromMask(board), 10, tolerance);
+        ASSERT_EQ(polygons.size(), solid) << tolerance;
+        for (const auto& poly : polygons) {
+            EXPECT_EQ(poly.size(), 4u);
+            EXPECT_EQ(TwiceArea(poly), 2);
+        }
+        EXPECT_NEAR(IoU(polygons, board), 1.0, 1e-12) << tolerance;
+    }
+}
+
+struct Nesting {
+    std::string name;
+    Mask mask;
+    size_t polygons;
+    std::vector<std::pair<size_t, size_t>> inside;  // (inner, outer) polygon indices
+    size_t firstFilled;                             // pixels the first polygon covers exactly
+};
+
+TEST(Collider, RegionsInHolesGetTheirOwnPolygonsInside) {
+    const auto disc = [](int r2max) {
+        size_t count = 0;
+        for (int y = -30; y <= 30; ++y) {
+            for (int x = -30; x <= 30; ++x) count += x * x + y * y <= r2max;
+        }
+        return count;
+    };
+    // Polygons come in order of the regions' first pixels: outer ring first.
+    const Nesting cases[] = {
+        {"ring and dot", RingWithDot(false), 2, {{1, 0}}, disc(144)},
+        {"ring, touching pixel and dot", RingWithDot(true), 3, {{1, 0}, {2, 0}}, disc(144)},
+        {"nested rings", NestedRings(), 4, {{1, 0}, {2, 1}, {3, 2}}, disc(225)},
+        {"ring alone", Ring(20, 23), 1, {}, disc(23 * 23)},
+    };
+    for (const Nesting& c : cases) {
+        for (const float tolerance : {0.0f, 1.0f, kInf}) {
+            const Polygons polygons = Velmora::TraceColliderPolygons(FromMask(c.mask), 10, tolerance);
+            ASSERT_EQ(polygons.size(), c.polygons) << c.name;
+            for (const auto& [inner, outer] : c.inside) {
+                for (const Point2D& p : polygons[inner]) {
+                    EXPECT_TRUE(Inside(polygons[outer], p)) << c.name << ", tolerance " << tolerance;
+                }
+            }
+            if (tolerance == 0.0f) {
+                EXPECT_EQ(TwiceArea(polygons[0]), int64_t(2 * c.firstFilled)) << c.name;
+            }
+        }
+    }
+}
+
+TEST(Collider, RegionTouchingItselfAtACornerStaysOnePolygon) {
+    for (int turns = 0; turns < 4; ++turns) {
+        const Polygons polygons = Velmora::TraceColliderPolygons(FromMask(Pinch(turns)), 10, 0.0f);
+        ASSERT_EQ(polygons.size(), 1u) << turns;
+        // 16 pixels less the two outside the corner; the three-pixel hole is covered.
+        EXPECT_EQ(polygons[0].size(), 6u) << turns;
+        EXPECT_EQ(TwiceArea(polygons[0]), 28) << turns;
+        EXPECT_EQ(Broken(polygons[0], 6, 6), "") << turns;
     }
 }
 
