@@ -7,6 +7,7 @@
 //               ".<name>.velmora-<pid>-<n>.old", then rename the
 //               temporary into place;
 //   3. finish:  remove the backups.
+// A target that already holds exactly the new bytes is left as it is.
 //
 // Failure in 1 or 2 removes what was placed, renames the backups back,
 // removes the temporaries and the folders step 1 created. On POSIX systems
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <system_error>
 
@@ -74,7 +76,26 @@ struct Staged {
     fs::path temp;    // empty until written
     fs::path backup;  // empty unless a previous target was moved aside
     bool placed = false;
+    bool unchanged = false;  // the target already holds exactly these bytes
 };
+
+// Whether `target` is a regular file holding exactly `bytes`. Such a file is
+// left alone: no new inode, no rename, and its modification time stays, so
+// engines watching the folder do not import it again.
+bool HoldsExactly(const fs::path& target, const std::vector<uint8_t>& bytes) {
+    std::error_code ec;
+    if (fs::symlink_status(target, ec).type() != fs::file_type::regular ||
+        fs::file_size(target, ec) != bytes.size() || ec) {
+        return false;
+    }
+    std::ifstream in(target, std::ios::binary);
+    std::vector<char> held(bytes.size());
+    if (!in.read(held.data(), static_cast<std::streamsize>(held.size()))) {
+        return bytes.empty() && in.good();
+    }
+    return std::equal(held.begin(), held.end(), bytes.begin(),
+                      [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+}
 
 int ProcessId() {
 #ifdef _WIN32
@@ -248,18 +269,22 @@ bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
             error = file.path + ": is a folder";
             return false;
         }
+        item.unchanged = HoldsExactly(item.target, file.bytes);
         items.push_back(item);
     }
     const DeferSignals deferSignals;
     std::vector<fs::path> createdFolders;
     for (Staged& item : items) {
+        if (item.unchanged) {
+            continue;
+        }
         if (!CreateParents(item, createdFolders, error) || !WriteTemporary(item, error)) {
             RollBack(items, createdFolders);
             return false;
         }
     }
     for (Staged& item : items) {
-        if (!Place(item, error)) {
+        if (!item.unchanged && !Place(item, error)) {
             RollBack(items, createdFolders);
             return false;
         }
