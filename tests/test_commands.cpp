@@ -380,6 +380,32 @@ TEST_F(FileCommands, HelpGoesToStandardOutput) {
     }
 }
 
+TEST_F(FileCommands, AtlasNormalMapHoldsEachFramesOwnMapAtItsRectangle) {
+    // Opaque neighbours with very different colours: a map computed on the
+    // atlas rather than on each frame alone would bleed across the seam.
+    const Image dark = Sprite(9, 7, 21);
+    Image light = Sprite(6, 11, 22);
+    for (uint32_t& pixel : light.pixels) {
+        pixel |= 0xFFF0F0F0U;
+    }
+    WritePng("dark.png", dark);
+    WritePng("light.png", light);
+    // No extrusion: it would make edge replication and bleeding look alike.
+    const Outcome run = Atlas({"--normal-map", "--strength", "2.5", "-o", Out("sheet"),
+                               In("dark.png"), In("light.png")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Image atlas = ReadPng(Out("sheet.png"));
+    const Image normals = ReadPng(Out("sheet_n.png"));
+    EXPECT_EQ(normals.width, atlas.width);
+    EXPECT_EQ(normals.height, atlas.height);
+    for (const auto& [name, image] : {std::pair<const char*, const Image*>{"dark", &dark}, {"light", &light}}) {
+        Image expected = *image;
+        expected.pixels = Velmora::GenerateNormalMap(image->pixels, image->width, image->height, 2.5F);
+        EXPECT_TRUE(SameArea(normals, FrameRegion(Out(std::string("sheet/") + name + ".tres")), expected))
+            << name << ": not the frame's own normal map";
+    }
+}
+
 TEST_F(FileCommands, NormalMapWritesTheEngineResultExactly) {
     const Image sprite = Sprite(23, 11, 14, 2);
     WritePng("sprite.png", sprite);
