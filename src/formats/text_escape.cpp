@@ -97,30 +97,10 @@ std::string JsonString(const std::string& utf8) {
     return out;
 }
 
-std::string GodotString(const std::string& utf8) {
-    std::string out = "\"";
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20U || c == 0x7FU) {
-                    out += "\\u";
-                    AppendHex4(out, c);
-                } else {
-                    out += ch;
-                }
-        }
-    }
-    out += '"';
-    return out;
-}
+// Godot's string escapes are a superset of the ones written here (both
+// formats read \uXXXX for the other control characters), so one quoting
+// serves both.
+std::string GodotString(const std::string& utf8) { return JsonString(utf8); }
 
 namespace {
 
