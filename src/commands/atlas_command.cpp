@@ -155,9 +155,6 @@ bool ReadAtlasOptions(const ParsedOptions& parsed, AtlasOptions& options, std::s
     options.dedupe = has("--dedupe");
     options.features.normalMap = has("--normal-map");
     options.features.colliders = has("--colliders");
-    if (!ReadFeatureValues(parsed, options.features, error)) {
-        return false;
-    }
     options.inputs = parsed.operands;
     if (options.inputs.empty()) {
         error = "no INPUT given";
@@ -431,15 +428,13 @@ void AddDocuments(const AtlasOptions& options, const Formats::Sheet& sheet,
 
 int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
     ParsedOptions parsed;
-    std::string error;
-    if (!ParseOptions(args, AtlasOptionSpecs(), parsed, error)) {
-        return ReportUsage(err, "--atlas", error);
-    }
-    if (parsed.values.count("--help") != 0) {
-        out << kAtlasHelp;
-        return kStatusOk;
-    }
     AtlasOptions options;
+    const int early =
+        ReadCommandLine("--atlas", args, AtlasOptionSpecs(), kAtlasHelp, out, err, parsed, options.features);
+    if (early != kGoOn) {
+        return early;
+    }
+    std::string error;
     if (!ReadAtlasOptions(parsed, options, error)) {
         return ReportUsage(err, "--atlas", error);
     }

@@ -46,17 +46,10 @@ constexpr const char* kCollidersHelp =
 int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
     const std::vector<OptionSpec> specs = {{"--strength", nullptr, true}, {"--help", "-h", false}};
     ParsedOptions parsed;
-    std::string error;
-    if (!ParseOptions(args, specs, parsed, error)) {
-        return ReportUsage(err, "--normalmap", error);
-    }
-    if (parsed.values.count("--help") != 0) {
-        out << kNormalMapHelp;
-        return kStatusOk;
-    }
     FrameFeatures features;
-    if (!ReadFeatureValues(parsed, features, error)) {
-        return ReportUsage(err, "--normalmap", error);
+    const int early = ReadCommandLine("--normalmap", args, specs, kNormalMapHelp, out, err, parsed, features);
+    if (early != kGoOn) {
+        return early;
     }
     if (parsed.operands.size() != 2) {
         return ReportUsage(err, "--normalmap", "needs IN.png and OUT.png");
@@ -71,6 +64,7 @@ int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& 
     if (!AddPng(files, output, NormalMapImage(image, features.strength), err)) {
         return kStatusFailed;
     }
+    std::string error;
     if (!Io::CommitOutputs(files, error)) {
         ReportLine(err, error);
         return kStatusFailed;
@@ -84,17 +78,10 @@ int RunCollidersChecked(const Arguments& args, std::ostream& out, std::ostream& 
                                            {"--format", nullptr, true},
                                            {"--help", "-h", false}};
     ParsedOptions parsed;
-    std::string error;
-    if (!ParseOptions(args, specs, parsed, error)) {
-        return ReportUsage(err, "--colliders", error);
-    }
-    if (parsed.values.count("--help") != 0) {
-        out << kCollidersHelp;
-        return kStatusOk;
-    }
     FrameFeatures features;
-    if (!ReadFeatureValues(parsed, features, error)) {
-        return ReportUsage(err, "--colliders", error);
+    const int early = ReadCommandLine("--colliders", args, specs, kCollidersHelp, out, err, parsed, features);
+    if (early != kGoOn) {
+        return early;
     }
     const auto format = parsed.values.find("--format");
     const std::string kind = format == parsed.values.end() ? "text" : format->second;

@@ -73,6 +73,23 @@ int ReportUsage(std::ostream& err, const std::string& command, const std::string
     return kStatusUsage;
 }
 
+int ReadCommandLine(const std::string& command, const std::vector<std::string>& args,
+                    const std::vector<OptionSpec>& specs, const char* help, std::ostream& out,
+                    std::ostream& err, ParsedOptions& parsed, FrameFeatures& features) {
+    std::string error;
+    if (!ParseOptions(args, specs, parsed, error)) {
+        return ReportUsage(err, command, error);
+    }
+    if (parsed.values.count("--help") != 0) {
+        out << help;
+        return kStatusOk;
+    }
+    if (!ReadFeatureValues(parsed, features, error)) {
+        return ReportUsage(err, command, error);
+    }
+    return kGoOn;
+}
+
 int GuardMemory(std::ostream& err, const std::function<int()>& body) {
     try {
         return body();

@@ -45,6 +45,14 @@ void ReportLine(std::ostream& err, const std::string& line);
 // A usage error: the message and a hint to the command's help; status 1.
 int ReportUsage(std::ostream& err, const std::string& command, const std::string& message);
 
+// Reads a file command's arguments. Returns kGoOn when the command should
+// run; otherwise the status to end with, after printing `help` (--help) or
+// reporting a usage error.
+constexpr int kGoOn = -1;
+int ReadCommandLine(const std::string& command, const std::vector<std::string>& args,
+                    const std::vector<OptionSpec>& specs, const char* help, std::ostream& out,
+                    std::ostream& err, ParsedOptions& parsed, FrameFeatures& features);
+
 // Runs `body`, turning memory exhaustion into a message and status 2.
 int GuardMemory(std::ostream& err, const std::function<int()>& body);
 
