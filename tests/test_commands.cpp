@@ -7,7 +7,6 @@
 #include <fstream>
 #include <map>
 #include <random>
-#include <regex>
 #include <sstream>
 
 #include "commands/commands.h"
@@ -131,14 +130,20 @@ struct Region {
 };
 
 Region FrameRegion(const fs::path& tres) {
-    const std::string text = ReadText(tres);
-    std::smatch match;
     Region region{-1, -1, -1, -1, ""};
-    if (std::regex_search(text, match, std::regex(R"(region = Rect2\((\d+), (\d+), (\d+), (\d+)\))"))) {
-        region = Region{std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3]), std::stoi(match[4]), ""};
+    const GodotText::Result parsed = GodotText::Parse(ReadText(tres));
+    EXPECT_TRUE(parsed.ok) << tres << ": " << parsed.error;
+    const GodotText::Section* resource = parsed.ok ? parsed.doc.All("resource").front() : nullptr;
+    const GodotText::Value* rect = resource != nullptr ? resource->Prop("region") : nullptr;
+    if (rect != nullptr && rect->numbers.size() == 4) {
+        region = Region{static_cast<int>(rect->numbers[0]), static_cast<int>(rect->numbers[1]),
+                        static_cast<int>(rect->numbers[2]), static_cast<int>(rect->numbers[3]), ""};
     }
-    if (std::regex_search(text, match, std::regex(R"(margin = Rect2\(([^)]*)\))"))) {
-        region.margin = match[1];
+    const GodotText::Value* margin = resource != nullptr ? resource->Prop("margin") : nullptr;
+    if (margin != nullptr) {
+        for (const double number : margin->numbers) {
+            region.margin += (region.margin.empty() ? "" : ", ") + std::to_string(static_cast<int>(number));
+        }
     }
     return region;
 }
