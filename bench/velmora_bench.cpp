@@ -189,7 +189,7 @@ Velmora::Image ColliderMask(int32_t size, bool noisy) {
     for (int disc = 0; disc < 40; ++disc) {
         const auto cx = static_cast<int64_t>(rng() % static_cast<uint32_t>(size));
         const auto cy = static_cast<int64_t>(rng() % static_cast<uint32_t>(size));
-        const auto r = static_cast<int64_t>(size / 32 + rng() % static_cast<uint32_t>(size / 8));
+        const auto r = static_cast<int64_t>(size / 32) + static_cast<int64_t>(rng() % static_cast<uint32_t>(size / 8));
         for (int64_t y = std::max<int64_t>(0, cy - r); y < std::min<int64_t>(size, cy + r + 1); ++y) {
             for (int64_t x = std::max<int64_t>(0, cx - r); x < std::min<int64_t>(size, cx + r + 1); ++x) {
                 if ((x - cx) * (x - cx) + (y - cy) * (y - cy) <= r * r) {
