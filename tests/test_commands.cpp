@@ -19,6 +19,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// An int expression's value as an index; tests keep their sizes small, so
+// the int arithmetic cannot overflow.
+size_t Offset(int64_t value) { return static_cast<size_t>(value); }
+
 using Velmora::Image;
 
 Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
@@ -29,7 +33,7 @@ Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
     std::mt19937 random(seed);
     for (int32_t y = border; y < height - border; ++y) {
         for (int32_t x = border; x < width - border; ++x) {
-            image.pixels[static_cast<size_t>(y * width + x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
+            image.pixels[Offset(y * width + x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
         }
     }
     return image;
@@ -151,8 +155,8 @@ Region FrameRegion(const fs::path& tres) {
 bool SameArea(const Image& atlas, const Region& at, const Image& frame, int offsetX = 0, int offsetY = 0) {
     for (int y = 0; y < at.h; ++y) {
         for (int x = 0; x < at.w; ++x) {
-            if (atlas.pixels[static_cast<size_t>((at.y + y) * atlas.width + at.x + x)] !=
-                frame.pixels[static_cast<size_t>((offsetY + y) * frame.width + offsetX + x)]) {
+            if (atlas.pixels[Offset((at.y + y) * atlas.width + at.x + x)] !=
+                frame.pixels[Offset((offsetY + y) * frame.width + offsetX + x)]) {
                 return false;
             }
         }
@@ -229,7 +233,7 @@ TEST_F(FileCommands, PaddingExtrusionAndPowerOfTwoShapeTheAtlas) {
             // The ring just outside the frame repeats its edge pixels.
             for (int x = -1; x <= region.w; ++x) {
                 const int sx = std::clamp(x, 0, region.w - 1);
-                const size_t above = static_cast<size_t>((region.y - 1) * atlas.width + region.x + x);
+                const size_t above = Offset((region.y - 1) * atlas.width + region.x + x);
                 EXPECT_EQ(atlas.pixels[above], image->pixels[static_cast<size_t>(sx)]) << packer << " x " << x;
             }
         }
@@ -448,8 +452,8 @@ TEST_F(FileCommands, CollidersPrintOnePolygonPerRegionInEachFormat) {
     image.pixels.assign(72, 0U);
     for (int y = 1; y < 5; ++y) {
         for (int x = 1; x < 4; ++x) {
-            image.pixels[static_cast<size_t>(y * 12 + x)] = 0xFF0000FFU;
-            image.pixels[static_cast<size_t>(y * 12 + x + 6)] = 0xFF00FF00U;
+            image.pixels[Offset(y * 12 + x)] = 0xFF0000FFU;
+            image.pixels[Offset(y * 12 + x + 6)] = 0xFF00FF00U;
         }
     }
     WritePng("two.png", image);

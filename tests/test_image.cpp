@@ -9,6 +9,10 @@
 
 namespace {
 
+// An int expression's value as an index; tests keep their sizes small, so
+// the int arithmetic cannot overflow.
+size_t Offset(int64_t value) { return static_cast<size_t>(value); }
+
 using Velmora::Image;
 using Velmora::Point2D;
 using Velmora::Rect2D;
@@ -65,7 +69,7 @@ TEST(ImageRecord, OpaqueBoundsHoldEveryVisiblePixel) {
         image.height = 5;
         image.pixels.assign(35, 0x00FFFFFFU);  // colour without alpha is still transparent
         for (const Point2D& p : c.visible) {
-            image.pixels[static_cast<size_t>(p.y * 7 + p.x)] = 0x01000000U;
+            image.pixels[Offset(p.y * 7 + p.x)] = 0x01000000U;
         }
         const Rect2D bounds = Velmora::FindOpaqueBounds(image);
         EXPECT_EQ(bounds.x, c.expected.x) << c.what;
@@ -83,8 +87,8 @@ TEST(ImageRecord, CropCopiesTheAreaAndRefusesAreasOutside) {
     ASSERT_EQ(crop.height, 4);
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 5; ++x) {
-            EXPECT_EQ(crop.pixels[static_cast<size_t>(y * 5 + x)],
-                      image.pixels[static_cast<size_t>((y + 1) * 9 + x + 2)]);
+            EXPECT_EQ(crop.pixels[Offset(y * 5 + x)],
+                      image.pixels[Offset((y + 1) * 9 + x + 2)]);
         }
     }
     const Rect2D outside[] = {{5, 0, 5, 1, {}}, {0, 0, 0, 1, {}}, {-1, 0, 2, 2, {}},
@@ -110,7 +114,7 @@ uint32_t Expected(const std::vector<Image>& images, const std::vector<Point2D>& 
         }
         const int32_t sx = std::clamp(dx, 0, image.width - 1);
         const int32_t sy = std::clamp(dy, 0, image.height - 1);
-        value = image.pixels[static_cast<size_t>(sy * image.width + sx)];
+        value = image.pixels[Offset(sy * image.width + sx)];
     }
     return value;
 }
@@ -124,7 +128,7 @@ TEST(ComposeAtlas, FramesAndExtrusionMatchAPerPixelReference) {
         ASSERT_EQ(atlas.pixels.size(), 160U);
         for (int32_t y = 0; y < 10; ++y) {
             for (int32_t x = 0; x < 16; ++x) {
-                ASSERT_EQ(atlas.pixels[static_cast<size_t>(y * 16 + x)], Expected(images, at, extrude, x, y))
+                ASSERT_EQ(atlas.pixels[Offset(y * 16 + x)], Expected(images, at, extrude, x, y))
                     << "pixel " << x << "," << y << " with extrude " << extrude;
             }
         }

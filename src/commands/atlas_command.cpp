@@ -402,7 +402,8 @@ void AddDocuments(const AtlasOptions& options, const Formats::Sheet& sheet,
         // references and files always agree.
         const std::string fileName = Formats::DocumentName(frame.name);
         const std::string up = UpToPrefixFolder(fileName);
-        const std::string framePath = prefix + "/" + fileName;
+        std::string framePath = prefix;
+        framePath.append("/").append(fileName);
         AddText(files, framePath + ".tres",
                 Formats::BuildGodotAtlasTexture(frame, up + sheet.imageFile,
                                                 normal ? up + sheet.normalMapFile : ""));
@@ -485,6 +486,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     }
 
     std::vector<Size2D> cells;
+    cells.reserve(images.size());
     const int32_t border = 2 * options.extrude + options.padding;
     for (const Image& image : images) {
         cells.push_back(Size2D{image.width + border, image.height + border});
