@@ -516,6 +516,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     std::vector<Io::OutputFile> files;
     std::vector<Formats::Polygons> polygons;
     if (options.features.colliders) {
+        progress.Stage("tracing colliders");
         polygons = TraceAll(images, options.features, options.jobs);
     }
     if (options.features.normalMap) {
