@@ -34,6 +34,9 @@ if(WIN32)
   endif()
 else()
   install(TARGETS velmora2d RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # Why the Debian package embeds zlib, in the form lintian reads.
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/velmora2d.lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME velmora2d)
   # Debian wants manual pages compressed (-n: no name or time inside, so the
   # same page gives the same bytes).
   find_program(VELMORA_GZIP gzip)
