@@ -79,8 +79,8 @@ struct AtlasOptions {
     std::vector<std::string> inputs;
 };
 
-const std::vector<OptionSpec>& AtlasOptionSpecs() {
-    static const std::vector<OptionSpec> specs = {
+const std::vector<OptionRule>& AtlasOptionRules() {
+    static const std::vector<OptionRule> rules = {
         {"--output", "-o", true},   {"--max-width", nullptr, true}, {"--json", nullptr, true},
         {"--packer", nullptr, true}, {"--trim", nullptr, false},    {"--padding", nullptr, true},
         {"--extrude", nullptr, true}, {"--pot", nullptr, false},    {"--max-size", nullptr, true},
@@ -88,7 +88,7 @@ const std::vector<OptionSpec>& AtlasOptionSpecs() {
         {"--strength", nullptr, true}, {"--colliders", nullptr, false}, {"--alpha", nullptr, true},
         {"--tolerance", nullptr, true}, {"--help", "-h", false},
     };
-    return specs;
+    return rules;
 }
 
 // Reads the options into `options`; false with `error` on a usage error.
@@ -431,7 +431,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     ParsedOptions parsed;
     AtlasOptions options;
     const int early =
-        ReadCommandLine("--atlas", args, AtlasOptionSpecs(), kAtlasHelp, out, err, parsed, options.features);
+        ReadCommandLine("--atlas", args, AtlasOptionRules(), kAtlasHelp, out, err, parsed, options.features);
     if (early != kGoOn) {
         return early;
     }

@@ -44,10 +44,10 @@ constexpr const char* kCollidersHelp =
     "Exit status: 0 printed, 1 usage error, 2 input error.\n";
 
 int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionSpec> specs = {{"--strength", nullptr, true}, {"--help", "-h", false}};
+    const std::vector<OptionRule> rules = {{"--strength", nullptr, true}, {"--help", "-h", false}};
     ParsedOptions parsed;
     FrameFeatures features;
-    const int early = ReadCommandLine("--normalmap", args, specs, kNormalMapHelp, out, err, parsed, features);
+    const int early = ReadCommandLine("--normalmap", args, rules, kNormalMapHelp, out, err, parsed, features);
     if (early != kGoOn) {
         return early;
     }
@@ -73,13 +73,13 @@ int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& 
 }
 
 int RunCollidersChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionSpec> specs = {{"--alpha", nullptr, true},
+    const std::vector<OptionRule> rules = {{"--alpha", nullptr, true},
                                            {"--tolerance", nullptr, true},
                                            {"--format", nullptr, true},
                                            {"--help", "-h", false}};
     ParsedOptions parsed;
     FrameFeatures features;
-    const int early = ReadCommandLine("--colliders", args, specs, kCollidersHelp, out, err, parsed, features);
+    const int early = ReadCommandLine("--colliders", args, rules, kCollidersHelp, out, err, parsed, features);
     if (early != kGoOn) {
         return early;
     }

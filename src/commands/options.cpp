@@ -11,10 +11,10 @@ namespace Velmora::Commands {
 
 namespace {
 
-const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (name == spec.name || (spec.shortName != nullptr && name == spec.shortName)) {
-            return &spec;
+const OptionRule* FindRule(const std::vector<OptionRule>& rules, const std::string& name) {
+    for (const OptionRule& rule : rules) {
+        if (name == rule.name || (rule.shortName != nullptr && name == rule.shortName)) {
+            return &rule;
         }
     }
     return nullptr;
@@ -22,7 +22,7 @@ const OptionSpec* FindSpec(const std::vector<OptionSpec>& specs, const std::stri
 
 }  // namespace
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionRule>& rules,
                   ParsedOptions& parsed, std::string& error) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -37,25 +37,25 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         }
         const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
         const std::string name = arg.substr(0, equals);
-        const OptionSpec* spec = FindSpec(specs, name);
-        if (spec == nullptr) {
+        const OptionRule* rule = FindRule(rules, name);
+        if (rule == nullptr) {
             error = "unknown option '" + name + "'";
             return false;
         }
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (equals != std::string::npos) {
-                error = "option '" + std::string(spec->name) + "' takes no value";
+                error = "option '" + std::string(rule->name) + "' takes no value";
                 return false;
             }
-            parsed.values[spec->name] = "";
+            parsed.values[rule->name] = "";
             continue;
         }
         if (equals != std::string::npos) {
-            parsed.values[spec->name] = arg.substr(equals + 1);
+            parsed.values[rule->name] = arg.substr(equals + 1);
         } else if (i + 1 < args.size()) {
-            parsed.values[spec->name] = args[++i];
+            parsed.values[rule->name] = args[++i];
         } else {
-            error = "option '" + std::string(spec->name) + "' needs a value";
+            error = "option '" + std::string(rule->name) + "' needs a value";
             return false;
         }
     }

@@ -11,7 +11,7 @@
 
 namespace Velmora::Commands {
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;       // "--output"
     const char* shortName;  // "-o", or nullptr
     bool takesValue;
@@ -24,7 +24,7 @@ struct ParsedOptions {
 
 // Returns false with `error` (one phrase) for an unknown option or a
 // missing value.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionRule>& rules,
                   ParsedOptions& parsed, std::string& error);
 
 // Whole-string decimal integer within [min, max].

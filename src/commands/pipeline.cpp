@@ -74,10 +74,10 @@ int ReportUsage(std::ostream& err, const std::string& command, const std::string
 }
 
 int ReadCommandLine(const std::string& command, const std::vector<std::string>& args,
-                    const std::vector<OptionSpec>& specs, const char* help, std::ostream& out,
+                    const std::vector<OptionRule>& rules, const char* help, std::ostream& out,
                     std::ostream& err, ParsedOptions& parsed, FrameFeatures& features) {
     std::string error;
-    if (!ParseOptions(args, specs, parsed, error)) {
+    if (!ParseOptions(args, rules, parsed, error)) {
         return ReportUsage(err, command, error);
     }
     if (parsed.values.count("--help") != 0) {

@@ -50,7 +50,7 @@ int ReportUsage(std::ostream& err, const std::string& command, const std::string
 // reporting a usage error.
 constexpr int kGoOn = -1;
 int ReadCommandLine(const std::string& command, const std::vector<std::string>& args,
-                    const std::vector<OptionSpec>& specs, const char* help, std::ostream& out,
+                    const std::vector<OptionRule>& rules, const char* help, std::ostream& out,
                     std::ostream& err, ParsedOptions& parsed, FrameFeatures& features);
 
 // Runs `body`, turning memory exhaustion into a message and status 2.
