@@ -10,15 +10,6 @@ namespace {
 
 std::string Int(int32_t v) { return std::to_string(v); }
 
-// Flat "x, y, x, y" numbers, as Godot's packed arrays read them.
-std::string FlatNumbers(const std::vector<Point2D>& points) {
-    std::string out;
-    for (size_t i = 0; i < points.size(); ++i) {
-        if (i != 0) out += ", ";
-        out += Int(points[i].x) + ", " + Int(points[i].y);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -62,7 +53,7 @@ std::string BuildColliderGodotScene(const Polygons& polygons, int32_t width, int
     for (size_t p = 0; p < polygons.size(); ++p) {
         const std::string node = p == 0 ? "CollisionPolygon2D" : "CollisionPolygon2D" + std::to_string(p + 1);
         out += "\n[node name=\"" + node + "\" type=\"CollisionPolygon2D\" parent=\".\"]\n";
-        out += "polygon = PackedVector2Array(" + FlatNumbers(polygons[p]) + ")\n";
+        out += "polygon = PackedVector2Array(" + Text::GodotFlatPoints(polygons[p]) + ")\n";
     }
     return out;
 }

@@ -122,14 +122,6 @@ std::string NodeName(const std::string& utf8) {
     return out.empty() ? "Frame" : out;
 }
 
-std::string FlatNumbers(const std::vector<Point2D>& points) {
-    std::string out;
-    for (size_t i = 0; i < points.size(); ++i) {
-        if (i != 0) out += ", ";
-        out += Int(points[i].x) + ", " + Int(points[i].y);
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -187,7 +179,7 @@ std::string BuildGodotColliderScene(const SheetFrame& frame, const std::string& 
         const std::string node =
             p == 0 ? "CollisionPolygon2D" : "CollisionPolygon2D" + std::to_string(p + 1);
         out += "\n[node name=\"" + node + "\" type=\"CollisionPolygon2D\" parent=\".\"]\n";
-        out += "polygon = PackedVector2Array(" + FlatNumbers(frame.polygons[p]) + ")\n";
+        out += "polygon = PackedVector2Array(" + Text::GodotFlatPoints(frame.polygons[p]) + ")\n";
     }
     return out;
 }

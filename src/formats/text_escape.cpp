@@ -102,6 +102,15 @@ std::string JsonString(const std::string& utf8) {
 // serves both.
 std::string GodotString(const std::string& utf8) { return JsonString(utf8); }
 
+std::string GodotFlatPoints(const std::vector<Point2D>& points) {
+    std::string out;
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (i != 0) out += ", ";
+        out += std::to_string(points[i].x) + ", " + std::to_string(points[i].y);
+    }
+    return out;
+}
+
 namespace {
 
 bool IsPlainSafeChar(unsigned char c) {

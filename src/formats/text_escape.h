@@ -20,6 +20,10 @@ std::string JsonString(const std::string& utf8);
 // so a \u escape above 0x7F would come back as a broken byte.
 std::string GodotString(const std::string& utf8);
 
+// A Godot packed array's flat "x, y, x, y" numbers (Godot reads no nested
+// Vector2 there).
+std::string GodotFlatPoints(const std::vector<Point2D>& points);
+
 // A YAML scalar for a name: plain when it cannot be misread, otherwise
 // double-quoted with escapes.
 std::string YamlScalar(const std::string& utf8);
