@@ -402,3 +402,23 @@ TEST(CommitOutputs, LeavesFilesThatAlreadyHoldTheBytesUntouched) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OutputSet, LeftUncommittedItUndoesEverythingItStaged) {
+    const TempDir dir;
+    WriteAll(dir.path() / "atlas.png", "old atlas");
+    const std::set<std::string> before = TreeOf(dir.path());
+    {
+        Velmora::Io::OutputSet set;
+        std::string error;
+        ASSERT_TRUE(set.Stage({dir.Str("atlas.png"), {'n', 'e', 'w'}}, error)) << error;
+        ASSERT_TRUE(set.Stage({dir.Str("deep/er/a.tres"), {'a'}}, error)) << error;
+        // Staged means written to temporaries: the targets are still the old ones.
+        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+    }  // an encoder failed, say: no Commit
+    EXPECT_EQ(TreeOf(dir.path()), before);
+    EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+}
+
+}  // namespace

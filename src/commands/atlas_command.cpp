@@ -1,6 +1,7 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
+#include <future>
 #include <map>
 #include <ostream>
 #include <string>
@@ -513,25 +514,23 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     sheet.height = atlas.height;
     sheet.colliders = options.features.colliders;
 
-    std::vector<Io::OutputFile> files;
     std::vector<Formats::Polygons> polygons;
     if (options.features.colliders) {
         progress.Stage("tracing colliders");
         polygons = TraceAll(images, options.features, options.jobs);
     }
+    // The images to encode, each with its file.
+    std::vector<std::pair<std::string, const Image*>> pictures = {{options.prefix + ".png", &atlas}};
+    Image normalAtlas;
     if (options.features.normalMap) {
         progress.Stage("computing normal maps");
         sheet.normalMapFile = base + "_n.png";
         std::vector<Image> normals = NormalMapAll(images, options.features.strength, options.jobs);
-        Image normalAtlas;
         if (!ComposeAtlas(normals, layout.positions, atlas.width, atlas.height, options.extrude, normalAtlas)) {
             ReportProblem(err, options.prefix + "_n.png", "the normal maps could not be placed");
             return kStatusFailed;
         }
-        progress.Stage("encoding the normal map");
-        if (!AddPng(files, options.prefix + "_n.png", normalAtlas, err)) {
-            return kStatusFailed;
-        }
+        pictures.emplace_back(options.prefix + "_n.png", &normalAtlas);
     }
     for (size_t i = 0; i < frames.size(); ++i) {
         const InputFrame& frame = frames[i];
@@ -552,16 +551,35 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         }
         sheet.frames.push_back(std::move(entry));
     }
+    std::vector<Io::OutputFile> documents;
+    AddDocuments(options, sheet, documents);
 
-    progress.Stage("encoding the atlas");
-    if (!AddPng(files, options.prefix + ".png", atlas, err)) {
-        return kStatusFailed;
+    // The documents' temporaries are written while the images encode. The
+    // set exists before the encoder starts, so the encoder's threads hold
+    // back termination signals as the set does.
+    progress.Stage("encoding and writing");
+    Io::OutputSet output;
+    auto encoding = std::async(std::launch::async, [&pictures, &options]() {
+        return EncodePngFiles(pictures, options.jobs);
+    });
+    bool staged = true;
+    for (Io::OutputFile& document : documents) {
+        if (staged && !output.Stage(std::move(document), error)) {
+            staged = false;
+        }
     }
-    AddDocuments(options, sheet, files);
-    progress.Stage("writing");
-    if (!Io::CommitOutputs(files, error)) {
+    EncodedFiles encoded = encoding.get();
+    const size_t fileCount = documents.size() + encoded.files.size();
+    if (staged && encoded.error.empty()) {
+        for (Io::OutputFile& file : encoded.files) {
+            if (staged && !output.Stage(std::move(file), error)) {
+                staged = false;
+            }
+        }
+    }
+    if (!encoded.error.empty() || !staged || !output.Commit(error)) {
         progress.Done();
-        ReportLine(err, error);
+        ReportLine(err, encoded.error.empty() ? error : encoded.error);
         return kStatusFailed;
     }
     progress.Done();
@@ -569,7 +587,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     if (images.size() != frames.size()) {
         out << " (" << images.size() << " unique)";
     }
-    out << " into a " << atlas.width << "x" << atlas.height << " atlas; wrote " << files.size()
+    out << " into a " << atlas.width << "x" << atlas.height << " atlas; wrote " << fileCount
         << " files: " << options.prefix << ".png, .json, .tres, .png.meta";
     if (options.features.normalMap) {
         out << ", " << options.prefix << "_n.png";

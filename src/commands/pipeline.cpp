@@ -274,6 +274,25 @@ bool AddPng(std::vector<Io::OutputFile>& files, const std::string& path, const I
     return true;
 }
 
+EncodedFiles EncodePngFiles(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs) {
+    EncodedFiles encoded;
+    encoded.files.resize(images.size());
+    std::vector<std::string> errors(images.size());
+    ParallelFor(images.size(), jobs, [&](size_t i) {
+        encoded.files[i].path = images[i].first;
+        if (!Io::EncodePng(*images[i].second, encoded.files[i].bytes, errors[i])) {
+            errors[i] = images[i].first + ": " + errors[i];
+        }
+    });
+    for (const std::string& error : errors) {
+        if (!error.empty()) {
+            encoded.error = error;
+            break;
+        }
+    }
+    return encoded;
+}
+
 Formats::UnityKeptIds ReadKeptIds(const std::string& path) {
     std::vector<uint8_t> bytes;
     std::string error;

@@ -99,6 +99,14 @@ void AddText(std::vector<Io::OutputFile>& files, const std::string& path, const 
 bool AddPng(std::vector<Io::OutputFile>& files, const std::string& path, const Image& image,
             std::ostream& err);
 
+// PNG files encoded from images, or the first failure ("PATH: reason").
+struct EncodedFiles {
+    std::vector<Io::OutputFile> files;
+    std::string error;
+};
+// Encodes each (path, image) on up to `jobs` threads, in the given order.
+EncodedFiles EncodePngFiles(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs);
+
 // The ids an existing Unity .meta at `path` holds; none when it is absent.
 Formats::UnityKeptIds ReadKeptIds(const std::string& path);
 

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <system_error>
 
@@ -71,7 +72,7 @@ private:
 #endif
 
 struct Staged {
-    const OutputFile* file = nullptr;
+    OutputFile file;  // bytes released once the temporary is written
     fs::path target;
     fs::path temp;    // empty until written
     fs::path backup;  // empty unless a previous target was moved aside
@@ -162,7 +163,7 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         const fs::file_status status = fs::status(folder, ec);
         if (status.type() != fs::file_type::not_found) {
             if (!fs::is_directory(status)) {
-                error = item.file->path + ": " + folder.u8string() + " is not a folder";
+                error = item.file.path + ": " + folder.u8string() + " is not a folder";
                 return false;
             }
             break;
@@ -175,7 +176,7 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         // "a/.." may exist by the time it is reached: not ours to remove.
         if (fs::create_directory(*it, ec)) created.push_back(*it);
         if (ec) {
-            error = item.file->path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
+            error = item.file.path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
             return false;
         }
     }
@@ -188,20 +189,20 @@ bool WriteTemporary(Staged& item, std::string& error) {
         const int fd = CreateExclusive(temp);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            error = item.file->path + ": " + Reason(std::error_code(errno, std::generic_category()));
+            error = item.file.path + ": " + Reason(std::error_code(errno, std::generic_category()));
             return false;
         }
         item.temp = temp;
-        const bool wrote = WriteAll(fd, item.file->bytes);
+        const bool wrote = WriteAll(fd, item.file.bytes);
         const int writeErrno = errno;
         if (!CloseFile(fd) || !wrote) {
-            error = item.file->path + ": " +
+            error = item.file.path + ": " +
                     Reason(std::error_code(wrote ? errno : writeErrno, std::generic_category()));
             return false;
         }
         return true;
     }
-    error = item.file->path + ": cannot create a temporary file";
+    error = item.file.path + ": cannot create a temporary file";
     return false;
 }
 
@@ -213,20 +214,20 @@ bool Place(Staged& item, std::string& error) {
             if (fs::symlink_status(backup, ec).type() == fs::file_type::not_found) {
                 fs::rename(item.target, backup, ec);
                 if (ec) {
-                    error = item.file->path + ": cannot replace file: " + Reason(ec);
+                    error = item.file.path + ": cannot replace file: " + Reason(ec);
                     return false;
                 }
                 item.backup = backup;
             }
         }
         if (item.backup.empty()) {
-            error = item.file->path + ": cannot replace file";
+            error = item.file.path + ": cannot replace file";
             return false;
         }
     }
     fs::rename(item.temp, item.target, ec);
     if (ec) {
-        error = item.file->path + ": " + Reason(ec);
+        error = item.file.path + ": " + Reason(ec);
         return false;
     }
     item.temp.clear();
@@ -248,52 +249,81 @@ void RollBack(std::vector<Staged>& items, const std::vector<fs::path>& createdFo
 
 }  // namespace
 
-bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
+struct OutputSet::State {
+    DeferSignals deferSignals;
     std::vector<Staged> items;
     std::set<fs::path> seen;
-    for (const OutputFile& file : files) {
-        Staged item;
-        item.file = &file;
-        // Kept as written, so messages name folders in the caller's words.
-        item.target = fs::u8path(file.path);
-        std::error_code ec;
-        if (file.path.empty() || !item.target.has_filename()) {
-            error = file.path + ": not a file name";
-            return false;
-        }
-        if (!seen.insert(item.target.lexically_normal()).second) {
-            error = file.path + ": written twice in one set";
-            return false;
-        }
-        if (fs::is_directory(item.target, ec)) {
-            error = file.path + ": is a folder";
-            return false;
-        }
-        item.unchanged = HoldsExactly(item.target, file.bytes);
-        items.push_back(item);
-    }
-    const DeferSignals deferSignals;
     std::vector<fs::path> createdFolders;
-    for (Staged& item : items) {
-        if (item.unchanged) {
-            continue;
-        }
-        if (!CreateParents(item, createdFolders, error) || !WriteTemporary(item, error)) {
-            RollBack(items, createdFolders);
-            return false;
-        }
+    bool finished = false;
+};
+
+OutputSet::OutputSet() : state_(std::make_unique<State>()) {}
+
+OutputSet::~OutputSet() {
+    if (!state_->finished) {
+        RollBack(state_->items, state_->createdFolders);
     }
-    for (Staged& item : items) {
+}
+
+bool OutputSet::Stage(OutputFile file, std::string& error) {
+    State& state = *state_;
+    Staged item;
+    // Kept as written, so messages name folders in the caller's words.
+    item.target = fs::u8path(file.path);
+    item.file = std::move(file);
+    std::error_code ec;
+    if (state.finished) {
+        error = item.file.path + ": the output set is already finished";
+        return false;
+    }
+    if (item.file.path.empty() || !item.target.has_filename()) {
+        error = item.file.path + ": not a file name";
+        return false;
+    }
+    if (!state.seen.insert(item.target.lexically_normal()).second) {
+        error = item.file.path + ": written twice in one set";
+        return false;
+    }
+    if (fs::is_directory(item.target, ec)) {
+        error = item.file.path + ": is a folder";
+        return false;
+    }
+    item.unchanged = HoldsExactly(item.target, item.file.bytes);
+    const bool written = item.unchanged || (CreateParents(item, state.createdFolders, error) &&
+                                            WriteTemporary(item, error));
+    // The bytes live on in the temporary (or the unchanged target).
+    item.file.bytes = {};
+    state.items.push_back(std::move(item));
+    return written;
+}
+
+bool OutputSet::Commit(std::string& error) {
+    State& state = *state_;
+    if (state.finished) {
+        error = "the output set is already finished";
+        return false;
+    }
+    for (Staged& item : state.items) {
         if (!item.unchanged && !Place(item, error)) {
-            RollBack(items, createdFolders);
-            return false;
+            return false;  // the destructor undoes it all
         }
     }
     std::error_code ec;
-    for (const Staged& item : items) {
+    for (const Staged& item : state.items) {
         if (!item.backup.empty()) fs::remove(item.backup, ec);
     }
+    state.finished = true;
     return true;
+}
+
+bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
+    OutputSet set;
+    for (const OutputFile& file : files) {
+        if (!set.Stage(file, error)) {
+            return false;
+        }
+    }
+    return set.Commit(error);
 }
 
 }  // namespace Velmora::Io

@@ -7,6 +7,7 @@
 #define VELMORA_IO_OUTPUT_SET_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,29 @@ namespace Velmora::Io {
 struct OutputFile {
     std::string path;  // UTF-8; missing parent folders are created
     std::vector<uint8_t> bytes;
+};
+
+// The same, built up file by file so the writing of temporaries can overlap
+// other work (encoding an image, say): Stage writes a file's temporary at
+// once; Commit puts every staged file in place. A set destroyed before a
+// successful Commit (a failed Stage or Commit included) undoes everything.
+// Termination signals are held back for the set's lifetime in the thread
+// that creates it and in threads started while it lives, so an interrupt
+// arrives after the set is whole or gone.
+class OutputSet {
+public:
+    OutputSet();
+    ~OutputSet();
+    OutputSet(const OutputSet&) = delete;
+    OutputSet& operator=(const OutputSet&) = delete;
+
+    // False with `error` ("PATH: reason") when the file cannot be staged.
+    bool Stage(OutputFile file, std::string& error);
+    bool Commit(std::string& error);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
 
 // Writes every file or none. Returns false with `error` as one line
