@@ -563,19 +563,13 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         return EncodePngFiles(pictures, options.jobs);
     });
     bool staged = true;
-    for (Io::OutputFile& document : documents) {
-        if (staged && !output.Stage(std::move(document), error)) {
-            staged = false;
-        }
+    for (size_t i = 0; staged && i < documents.size(); ++i) {
+        staged = output.Stage(std::move(documents[i]), error);
     }
     EncodedFiles encoded = encoding.get();
     const size_t fileCount = documents.size() + encoded.files.size();
-    if (staged && encoded.error.empty()) {
-        for (Io::OutputFile& file : encoded.files) {
-            if (staged && !output.Stage(std::move(file), error)) {
-                staged = false;
-            }
-        }
+    for (size_t i = 0; staged && encoded.error.empty() && i < encoded.files.size(); ++i) {
+        staged = output.Stage(std::move(encoded.files[i]), error);
     }
     if (!encoded.error.empty() || !staged || !output.Commit(error)) {
         progress.Done();
