@@ -370,9 +370,6 @@ bool OrderFrames(std::vector<InputFrame>& frames, std::ostream& err) {
     return ok;
 }
 
-// "out/hero" -> "hero": the file names the documents refer to each other by.
-std::string PrefixBase(const std::string& prefix) { return Io::BaseName(prefix); }
-
 // "../" once per folder between PREFIX/NAME.tres and PREFIX.png.
 std::string UpToPrefixFolder(const std::string& name) {
     std::string up = "../";
@@ -507,7 +504,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         return kStatusFailed;
     }
 
-    const std::string base = PrefixBase(options.prefix);
+    const std::string base = Io::BaseName(options.prefix);
     Formats::Sheet sheet;
     sheet.imageFile = base + ".png";
     sheet.width = atlas.width;
