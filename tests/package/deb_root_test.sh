@@ -53,17 +53,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-    local what="$1"
-    shift
-    if "$@"; then
-        echo "ok   $what"
-    else
-        echo "FAIL $what" >&2
-        failures=$((failures + 1))
-    fi
-}
+source "$here/check_lib.sh"
 
 in_root() {
     chroot "$root" /usr/bin/env -i HOME=/root LANG=C.UTF-8 \

@@ -26,17 +26,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-check() {
-    local what="$1"
-    shift
-    if "$@"; then
-        echo "ok   $what"
-    else
-        echo "FAIL $what" >&2
-        failures=$((failures + 1))
-    fi
-}
+source "$here/check_lib.sh"
 
 (cd "$work" && cmake -E tar xf "$zip")
 top="$(basename "$zip" .zip)"
