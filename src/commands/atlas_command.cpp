@@ -54,7 +54,7 @@ constexpr const char* kAtlasHelp =
     "                        JSON \"polygons\", Godot scenes PREFIX/NAME.tscn\n"
     "  --alpha A             solid from this alpha on, 0-255 (default: 10)\n"
     "  --tolerance T         polygon simplification in pixels (default: 1.0)\n"
-    "  --jobs N              decoding threads (default: all cores)\n"
+    "  --jobs N              decoding and encoding threads (default: all cores)\n"
     "  --help                this text\n"
     "Frames are never rotated.\n"
     "\n"

@@ -275,18 +275,25 @@ bool AddPng(std::vector<Io::OutputFile>& files, const std::string& path, const I
 }
 
 EncodedFiles EncodePngFiles(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs) {
+    // Every band of every image is one unit of work, so one large atlas
+    // keeps all the threads busy.
+    std::vector<Io::PngEncoder> encoders;
+    encoders.reserve(images.size());
+    std::vector<std::pair<size_t, size_t>> work;
+    for (size_t i = 0; i < images.size(); ++i) {
+        encoders.emplace_back(*images[i].second);
+        for (size_t band = 0; band < encoders[i].BandCount(); ++band) {
+            work.emplace_back(i, band);
+        }
+    }
+    ParallelFor(work.size(), jobs, [&](size_t k) { encoders[work[k].first].EncodeBand(work[k].second); });
     EncodedFiles encoded;
     encoded.files.resize(images.size());
-    std::vector<std::string> errors(images.size());
-    ParallelFor(images.size(), jobs, [&](size_t i) {
+    for (size_t i = 0; i < images.size(); ++i) {
         encoded.files[i].path = images[i].first;
-        if (!Io::EncodePng(*images[i].second, encoded.files[i].bytes, errors[i])) {
-            errors[i] = images[i].first + ": " + errors[i];
-        }
-    });
-    for (const std::string& error : errors) {
-        if (!error.empty()) {
-            encoded.error = error;
+        std::string error;
+        if (!encoders[i].Finish(encoded.files[i].bytes, error)) {
+            encoded.error = images[i].first + ": " + error;
             break;
         }
     }

@@ -24,6 +24,37 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
 // `error`.
 bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error);
 
+// The same encoding cut into bands of rows that deflate independently, so
+// several threads can share one large image. Each band carries the end of
+// the one before it as a preset dictionary, so the cut costs a few bytes,
+// and where the bands are cut never depends on the number of threads: the
+// file is the one EncodePng writes. The image must outlive the encoder.
+class PngEncoder {
+public:
+    explicit PngEncoder(const Image& image);
+    size_t BandCount() const { return bands_.size(); }
+    // Safe to call concurrently for different bands.
+    void EncodeBand(size_t band);
+    // After every band: assembles the file, or returns false with `error`.
+    bool Finish(std::vector<uint8_t>& png, std::string& error);
+
+private:
+    struct Band {
+        std::vector<uint8_t> chunk;  // "IDAT" and its data, without length or checksum
+        unsigned long crc = 0;       // of `chunk`
+        unsigned long adler = 0;     // of the band's filtered rows
+        size_t filteredBytes = 0;
+        std::string error;
+    };
+    const Image& image_;
+    bool usable_;
+    int level_;
+    int strategy_;
+    uint8_t filter_;
+    size_t rowsPerBand_;
+    std::vector<Band> bands_;
+};
+
 }  // namespace Velmora::Io
 
 #endif  // VELMORA_IO_PNG_IO_H
