@@ -32,7 +32,6 @@ needed=()
 command -v node >/dev/null || needed+=(nodejs)
 command -v npm >/dev/null || needed+=(npm)
 command -v python3 >/dev/null || needed+=(python3)
-[ -x /usr/bin/time ] || needed+=(time)
 [ ${#needed[@]} -eq 0 ] || ensure_packages "${needed[@]}"
 
 if [ "$peer_only" -eq 0 ] && [ -z "$velmora" ]; then
@@ -63,11 +62,11 @@ run() {
     local tool="$1" set="$2" k="$3" out="$work/out/$1-$2-$3"
     mkdir -p "$out"
     if [ "$tool" = peer ]; then
-        /usr/bin/time -f "%e %M" -o "$out/time" \
+        python3 "$root/bench/peers/timed.py" "$out/time" \
             node "$root/bench/peers/pack_peer.js" "$work/peer/node_modules" "$work/sets/$set" "$out/atlas"
     else
-        /usr/bin/time -f "%e %M" -o "$out/time" \
-            "$velmora" --atlas --packer maxrects -o "$out/atlas" "$work/sets/$set" >/dev/null
+        python3 "$root/bench/peers/timed.py" "$out/time" \
+            "$velmora" --atlas --packer maxrects -o "$out/atlas" "$work/sets/$set"
     fi
 }
 
@@ -116,7 +115,7 @@ for name in ("grid32", "mixed", "drawn"):
         v = measure("velmora", name)
         budget = 1.5 * (decoded + v[2] * v[3] * 4) / 2**20 + 32
         print("  velmora %6.3f s  %7.1f MiB  atlas %5dx%-5d = %9d px  png %9d B" % (v[0], v[1], v[2], v[3], v[2] * v[3], v[4]))
-        print("  speed %.1fx, memory budget %.1f MiB (%s), area %.3f of the peer's, png %.3f of the peer's"
+        print("  speed %.1fx, memory budget %.1f MiB (%s), area %.3f of the peer's, png %.4f of the peer's"
               % (p[0] / v[0], budget, "within" if v[1] <= budget else "OVER", v[2] * v[3] / (p[2] * p[3]), v[4] / p[4]))
     elif pack_sizes:
         text = "".join("%d %d\n" % s for s in sizes)

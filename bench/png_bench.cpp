@@ -1,0 +1,154 @@
+// The atlas encoder against libspng's own encoder with the same zlib
+// settings, on one thread and with the bands shared by two threads, for an
+// atlas of noise (run-length settings) and one of shaded discs on
+// transparent ground (filtered settings). Prints the time ratios and the
+// file sizes after the table; compare figures from one run only.
+//
+//   build/default/bench/velmora_png_bench [--benchmark_repetitions=3]
+#include <benchmark/benchmark.h>
+#include <spng.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "io/png_io.h"
+
+namespace {
+
+using Velmora::Image;
+
+// 0: random opaque colours, as the mixed benchmark set; 1: shaded discs in
+// a grid on transparent ground, as an atlas of drawn sprites.
+const Image& Atlas(int64_t kind) {
+    static const Image images[2] = {
+        [] {
+            Image image{1242, 2657, {}};
+            std::mt19937 rng(7);
+            image.pixels.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+            for (uint32_t& p : image.pixels) p = (rng() & 0xffffffu) | 0xff000000u;
+            return image;
+        }(),
+        [] {
+            Image image{1978, 2831, {}};
+            image.pixels.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+            for (int32_t y = 0; y < image.height; ++y) {
+                for (int32_t x = 0; x < image.width; ++x) {
+                    const int32_t cx = x % 96 - 48, cy = y % 96 - 48, cell = x / 96 + y / 96 * 21;
+                    if (cx * cx + cy * cy > 44 * 44) continue;
+                    const uint32_t shade = static_cast<uint32_t>(cx + cy < -20 ? 230 : cx + cy < 20 ? 180 : 120);
+                    image.pixels[static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x)] =
+                        ((shade * static_cast<uint32_t>(cell % 7 + 1) / 8) << 8) | shade | 0xff000000u;
+                }
+            }
+            return image;
+        }()};
+    return images[kind];
+}
+
+std::map<std::string, size_t>& Sizes() {
+    static std::map<std::string, size_t> sizes;
+    return sizes;
+}
+
+void SpngEncode(benchmark::State& state) {
+    const Image& image = Atlas(state.range(0));
+    const bool noisy = state.range(0) == 0;
+    size_t length = 0;
+    for (auto _ : state) {
+        spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+        spng_ihdr header{static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height), 8, 6, 0, 0, 0};
+        spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+        spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, noisy ? 1 : 4);
+        spng_set_option(ctx, SPNG_IMG_COMPRESSION_STRATEGY, noisy ? Z_RLE : Z_DEFAULT_STRATEGY);
+        spng_set_option(ctx, SPNG_IMG_MEM_LEVEL, 9);
+        spng_set_option(ctx, SPNG_FILTER_CHOICE, noisy ? SPNG_FILTER_CHOICE_NONE : SPNG_FILTER_CHOICE_UP);
+        spng_set_ihdr(ctx, &header);
+        int code = spng_encode_image(ctx, image.pixels.data(), image.pixels.size() * 4, SPNG_FMT_PNG,
+                                     SPNG_ENCODE_FINALIZE);
+        void* png = code == 0 ? spng_get_png_buffer(ctx, &length, &code) : nullptr;
+        spng_ctx_free(ctx);
+        if (code != 0) {
+            state.SkipWithError(spng_strerror(code));
+            return;
+        }
+        std::free(png);
+    }
+    Sizes()["SpngEncode/" + std::to_string(state.range(0))] = length;
+}
+
+// Arguments: the atlas kind, then the number of threads sharing its bands.
+void EncodePng(benchmark::State& state) {
+    const Image& image = Atlas(state.range(0));
+    const size_t threads = static_cast<size_t>(state.range(1));
+    std::vector<uint8_t> png;
+    for (auto _ : state) {
+        Velmora::Io::PngEncoder encoder(image);
+        std::vector<std::thread> pool;
+        for (size_t t = 0; t < threads; ++t) {
+            pool.emplace_back([&encoder, t, threads]() {
+                for (size_t band = t; band < encoder.BandCount(); band += threads) encoder.EncodeBand(band);
+            });
+        }
+        for (std::thread& thread : pool) thread.join();
+        std::string error;
+        if (!encoder.Finish(png, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+    }
+    Sizes()["EncodePng/" + std::to_string(state.range(0))] = png.size();
+}
+
+BENCHMARK(SpngEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodePng)->ArgsProduct({{0, 1}, {1, 2}})->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The table, then each encoder run against libspng's from the same run, by
+// best wall time.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& reports) override {
+        ConsoleReporter::ReportRuns(reports);
+        for (const Run& run : reports) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
+            const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+            const std::string name = run.run_name.str();
+            if (best_.count(name) == 0 || seconds < best_[name]) best_[name] = seconds;
+        }
+    }
+
+    void PrintSummary() {
+        std::printf("\nSummary (best wall time of the runs above)\n");
+        for (const char* kind : {"0", "1"}) {
+            const double spng = best_["SpngEncode/" + std::string(kind)];
+            const double one = best_["EncodePng/" + std::string(kind) + "/1/real_time"];
+            const double two = best_["EncodePng/" + std::string(kind) + "/2/real_time"];
+            if (spng <= 0 || one <= 0 || two <= 0) continue;
+            std::printf("%s: libspng %.1f ms, %zu B; bands on 1 thread %.1f ms (%.2fx), on 2 threads %.1f ms (%.2fx), %zu B\n",
+                        kind[0] == '0' ? "noise 1242x2657" : "discs 1978x2831", spng * 1e3,
+                        Sizes()["SpngEncode/" + std::string(kind)], one * 1e3, spng / one, two * 1e3, spng / two,
+                        Sizes()["EncodePng/" + std::string(kind)]);
+        }
+    }
+
+private:
+    std::map<std::string, double> best_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.PrintSummary();
+    benchmark::Shutdown();
+    return 0;
+}
