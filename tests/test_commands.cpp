@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "commands/commands.h"
+#include "commands/pipeline.h"
 #include "godot_text_reader.h"
 #include "json_reader.h"
 #include "io/png_io.h"
@@ -197,6 +198,7 @@ TEST_F(FileCommands, SameInputsGiveTheSameBytesWhateverTheJobCount) {
         WritePng("set/f" + std::to_string(i) + ".png", Sprite(5 + i * 3, 17 - i, static_cast<uint32_t>(i), i % 3));
     }
     WritePng("set/f9.png", Sprite(5, 17, 0, 0));  // a copy of f0 for --dedupe
+    WritePng("set/tall.png", Sprite(300, 1000, 9, 0));  // an atlas of several bands
     std::vector<std::map<std::string, std::string>> outputs;
     for (const char* jobs : {"1", "4", "1"}) {
         const Outcome run = Atlas({"--jobs", jobs, "--trim", "--dedupe", "--normal-map", "--colliders", "-o",
@@ -476,3 +478,41 @@ TEST_F(FileCommands, CollidersPrintOnePolygonPerRegionInEachFormat) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
+    const Image small = Sprite(7, 5, 1, 1);
+    const Image noise = Sprite(700, 900, 2, 0);  // several bands
+    std::vector<std::vector<uint8_t>> expected(2);
+    std::string error;
+    ASSERT_TRUE(Velmora::Io::EncodePng(small, expected[0], error)) << error;
+    ASSERT_TRUE(Velmora::Io::EncodePng(noise, expected[1], error)) << error;
+    for (const unsigned jobs : {1U, 3U}) {
+        SCOPED_TRACE(jobs);
+        Velmora::Commands::PngStreams streams({{"a.png", &small}, {"b.png", &noise}}, jobs);
+        // The second file first: a writer may take them in any order.
+        for (const size_t i : {size_t{1}, size_t{0}}) {
+            std::vector<uint8_t> file, piece;
+            size_t pieces = 0;
+            while (streams.Next(i, piece, error)) {
+                file.insert(file.end(), piece.begin(), piece.end());
+                ++pieces;
+            }
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(file, expected[i]);
+            EXPECT_GT(pieces, i == 1 ? 3U : 2U);
+            EXPECT_FALSE(streams.Next(i, piece, error)) << "the end stays the end";
+        }
+    }
+    // Dropped half-way, as when another file fails to stage: it must stop
+    // and join, not hang or touch freed state.
+    {
+        Velmora::Commands::PngStreams streams({{"b.png", &noise}}, 2);
+        std::vector<uint8_t> piece;
+        ASSERT_TRUE(streams.Next(0, piece, error));
+    }
+}
+
+}  // namespace
+

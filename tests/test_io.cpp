@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <set>
 #include <sstream>
 #include <string>
@@ -480,3 +482,87 @@ TEST(OutputSet, LeftUncommittedItUndoesEverythingItStaged) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pieces handed out one by one, then the end; or a failure after the
+// first piece; or an exception after the first piece.
+Velmora::Io::OutputSet::NextPiece Pieces(std::vector<std::string> pieces, const char* failure = nullptr,
+                                         bool throws = false) {
+    auto left = std::make_shared<std::vector<std::string>>(std::move(pieces));
+    auto given = std::make_shared<size_t>(0);
+    return [=](std::vector<uint8_t>& piece, std::string& reason) {
+        if (*given == 1 && failure != nullptr) {
+            reason = failure;
+            return false;
+        }
+        if (*given == 1 && throws) throw std::bad_alloc();
+        if (*given == left->size()) return false;
+        const std::string& next = (*left)[(*given)++];
+        piece.assign(next.begin(), next.end());
+        return true;
+    };
+}
+
+TEST(OutputSet, StagesFilesMadeInPiecesAndKeepsTargetsThatHoldThemAlready) {
+    const struct {
+        const char* what;
+        const char* old;  // nullptr: no target yet
+        std::vector<std::string> pieces;
+        bool rewritten;
+    } cases[] = {
+        {"new file", nullptr, {"new ", "", "atlas"}, true},
+        {"same bytes, other cuts", "new atlas", {"ne", "w atl", "as"}, false},
+        {"old file longer", "new atlas!", {"new ", "atlas"}, true},
+        {"old file shorter", "new at", {"new ", "atlas"}, true},
+        {"same size, other bytes", "new atlaS", {"new ", "atlas"}, true},
+        {"nothing at all", nullptr, {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        const fs::path target = dir.path() / "deep" / "atlas.png";
+        if (c.old != nullptr) {
+            fs::create_directories(target.parent_path());
+            WriteAll(target, c.old);
+            fs::last_write_time(target, fs::file_time_type::clock::now() - std::chrono::hours(24));
+        }
+        const auto before = c.old != nullptr ? fs::last_write_time(target) : fs::file_time_type{};
+        Velmora::Io::OutputSet set;
+        std::string error;
+        ASSERT_TRUE(set.StagePieces(dir.Str("deep/atlas.png"), Pieces(c.pieces), error)) << error;
+        ASSERT_TRUE(set.Commit(error)) << error;
+        std::string whole;
+        for (const std::string& piece : c.pieces) whole += piece;
+        EXPECT_EQ(ReadText(target), whole);
+        if (c.old != nullptr) {
+            EXPECT_EQ(fs::last_write_time(target) != before, c.rewritten);
+        }
+        EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"deep/", "deep/atlas.png"}));
+    }
+}
+
+TEST(OutputSet, APieceThatFailsOrThrowsUndoesTheSet) {
+    for (const bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "throws" : "fails");
+        const TempDir dir;
+        WriteAll(dir.path() / "atlas.png", "old atlas");
+        const std::set<std::string> before = TreeOf(dir.path());
+        try {
+            Velmora::Io::OutputSet set;
+            std::string error;
+            ASSERT_TRUE(set.Stage({dir.Str("atlas.json"), {'{', '}'}}, error)) << error;
+            const bool staged = set.StagePieces(
+                dir.Str("new/atlas.png"), Pieces({"one", "two"}, throws ? nullptr : "deflate failed", throws), error);
+            EXPECT_FALSE(staged);
+            EXPECT_EQ(error, dir.Str("new/atlas.png") + ": deflate failed");
+        } catch (const std::bad_alloc&) {
+            EXPECT_TRUE(throws);
+        }
+        EXPECT_EQ(TreeOf(dir.path()), before);
+        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+    }
+}
+
+}  // namespace
+

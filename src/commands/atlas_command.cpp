@@ -1,7 +1,6 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
-#include <future>
 #include <map>
 #include <ostream>
 #include <string>
@@ -551,26 +550,29 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     std::vector<Io::OutputFile> documents;
     AddDocuments(options, sheet, documents);
 
-    // The documents' temporaries are written while the images encode. The
-    // set exists before the encoder starts, so the encoder's threads hold
-    // back termination signals as the set does.
+    // The documents' temporaries are written while the images encode, and
+    // each image's file while its later bands still deflate. The set exists
+    // before the encoders start, so their threads hold back termination
+    // signals as the set does.
     progress.Stage("encoding and writing");
     Io::OutputSet output;
-    auto encoding = std::async(std::launch::async, [&pictures, &options]() {
-        return EncodePngFiles(pictures, options.jobs);
-    });
+    PngStreams encoding(pictures, options.jobs);
     bool staged = true;
     for (size_t i = 0; staged && i < documents.size(); ++i) {
         staged = output.Stage(std::move(documents[i]), error);
     }
-    EncodedFiles encoded = encoding.get();
-    const size_t fileCount = documents.size() + encoded.files.size();
-    for (size_t i = 0; staged && encoded.error.empty() && i < encoded.files.size(); ++i) {
-        staged = output.Stage(std::move(encoded.files[i]), error);
+    for (size_t i = 0; staged && i < pictures.size(); ++i) {
+        staged = output.StagePieces(
+            pictures[i].first,
+            [&encoding, i](std::vector<uint8_t>& piece, std::string& failure) {
+                return encoding.Next(i, piece, failure);
+            },
+            error);
     }
-    if (!encoded.error.empty() || !staged || !output.Commit(error)) {
+    const size_t fileCount = documents.size() + pictures.size();
+    if (!staged || !output.Commit(error)) {
         progress.Done();
-        ReportLine(err, encoded.error.empty() ? error : encoded.error);
+        ReportLine(err, error);
         return kStatusFailed;
     }
     progress.Done();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -99,13 +100,27 @@ void AddText(std::vector<Io::OutputFile>& files, const std::string& path, const 
 bool AddPng(std::vector<Io::OutputFile>& files, const std::string& path, const Image& image,
             std::ostream& err);
 
-// PNG files encoded from images, or the first failure ("PATH: reason").
-struct EncodedFiles {
-    std::vector<Io::OutputFile> files;
-    std::string error;
+// Encodes (path, image) pairs on `jobs` background threads, band by band,
+// and hands out each file's pieces in order as soon as they are ready, so
+// the files are written while later bands still deflate. The bytes never
+// depend on `jobs`. The images must outlive it; destroying it stops the
+// work not yet started and waits for the rest.
+class PngStreams {
+public:
+    PngStreams(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs);
+    ~PngStreams();
+    PngStreams(const PngStreams&) = delete;
+    PngStreams& operator=(const PngStreams&) = delete;
+
+    // The next piece of image i's file, as OutputSet::NextPiece: true with
+    // a piece, false at the end or with `failure` set. Rethrows what a
+    // worker threw (memory exhaustion). One caller at a time.
+    bool Next(size_t image, std::vector<uint8_t>& piece, std::string& failure);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
-// Encodes each (path, image) on up to `jobs` threads, in the given order.
-EncodedFiles EncodePngFiles(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs);
 
 // The ids an existing Unity .meta at `path` holds; none when it is absent.
 Formats::UnityKeptIds ReadKeptIds(const std::string& path);

@@ -76,6 +76,7 @@ struct Staged {
     fs::path target;
     fs::path temp;    // empty until written
     fs::path backup;  // empty unless a previous target was moved aside
+    int fd = -1;      // the temporary, while it is being written in pieces
     bool placed = false;
     bool unchanged = false;  // the target already holds exactly these bytes
 };
@@ -183,7 +184,8 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
     return true;
 }
 
-bool WriteTemporary(Staged& item, std::string& error) {
+// Creates the item's temporary and leaves it open in `item.fd`.
+bool OpenTemporary(Staged& item, std::string& error) {
     for (int n = 0; n < 1000; ++n) {
         const fs::path temp = SiblingName(item.target, n, ".tmp");
         const int fd = CreateExclusive(temp);
@@ -193,17 +195,26 @@ bool WriteTemporary(Staged& item, std::string& error) {
             return false;
         }
         item.temp = temp;
-        const bool wrote = WriteAll(fd, item.file.bytes);
-        const int writeErrno = errno;
-        if (!CloseFile(fd) || !wrote) {
-            error = item.file.path + ": " +
-                    Reason(std::error_code(wrote ? errno : writeErrno, std::generic_category()));
-            return false;
-        }
+        item.fd = fd;
         return true;
     }
     error = item.file.path + ": cannot create a temporary file";
     return false;
+}
+
+bool WriteTemporary(Staged& item, std::string& error) {
+    if (!OpenTemporary(item, error)) {
+        return false;
+    }
+    const bool wrote = WriteAll(item.fd, item.file.bytes);
+    const int writeErrno = errno;
+    const bool closed = CloseFile(item.fd);
+    item.fd = -1;
+    if (!closed || !wrote) {
+        error = item.file.path + ": " + Reason(std::error_code(wrote ? errno : writeErrno, std::generic_category()));
+        return false;
+    }
+    return true;
 }
 
 bool Place(Staged& item, std::string& error) {
@@ -238,6 +249,8 @@ bool Place(Staged& item, std::string& error) {
 void RollBack(std::vector<Staged>& items, const std::vector<fs::path>& createdFolders) {
     std::error_code ec;
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        // Left open only when making its pieces threw.
+        if (it->fd >= 0) CloseFile(it->fd);
         if (it->placed) fs::remove(it->target, ec);
         if (!it->backup.empty()) fs::rename(it->backup, it->target, ec);
         if (!it->temp.empty()) fs::remove(it->temp, ec);
@@ -265,14 +278,12 @@ OutputSet::~OutputSet() {
     }
 }
 
-bool OutputSet::Stage(OutputFile file, std::string& error) {
-    State& state = *state_;
-    Staged item;
-    // Kept as written, so messages name folders in the caller's words.
-    item.target = fs::u8path(file.path);
-    item.file = std::move(file);
+namespace {
+
+// The checks every staged file passes before anything is written.
+bool Admit(const Staged& item, bool finished, std::set<fs::path>& seen, std::string& error) {
     std::error_code ec;
-    if (state.finished) {
+    if (finished) {
         error = item.file.path + ": the output set is already finished";
         return false;
     }
@@ -280,12 +291,26 @@ bool OutputSet::Stage(OutputFile file, std::string& error) {
         error = item.file.path + ": not a file name";
         return false;
     }
-    if (!state.seen.insert(item.target.lexically_normal()).second) {
+    if (!seen.insert(item.target.lexically_normal()).second) {
         error = item.file.path + ": written twice in one set";
         return false;
     }
     if (fs::is_directory(item.target, ec)) {
         error = item.file.path + ": is a folder";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool OutputSet::Stage(OutputFile file, std::string& error) {
+    State& state = *state_;
+    Staged item;
+    // Kept as written, so messages name folders in the caller's words.
+    item.target = fs::u8path(file.path);
+    item.file = std::move(file);
+    if (!Admit(item, state.finished, state.seen, error)) {
         return false;
     }
     item.unchanged = HoldsExactly(item.target, item.file.bytes);
@@ -294,6 +319,65 @@ bool OutputSet::Stage(OutputFile file, std::string& error) {
     // The bytes live on in the temporary (or the unchanged target).
     item.file.bytes = {};
     state.items.push_back(std::move(item));
+    return written;
+}
+
+bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std::string& error) {
+    State& state = *state_;
+    Staged item;
+    item.target = fs::u8path(path);
+    item.file.path = path;
+    if (!Admit(item, state.finished, state.seen, error)) {
+        return false;
+    }
+    // The target is compared piece by piece as the temporary is written;
+    // if it held exactly these bytes the temporary goes and it stays.
+    std::error_code ec;
+    std::ifstream old;
+    if (fs::symlink_status(item.target, ec).type() == fs::file_type::regular) {
+        old.open(item.target, std::ios::binary);
+    }
+    bool same = old.is_open();
+    std::vector<char> held;
+    const bool opened = CreateParents(item, state.createdFolders, error) && OpenTemporary(item, error);
+    // Recorded at once, so a failure below removes the temporary.
+    state.items.push_back(item);
+    Staged& staged = state.items.back();
+    if (!opened) {
+        return false;
+    }
+    bool written = true;
+    std::vector<uint8_t> piece;
+    std::string failure;
+    while (written && next(piece, failure)) {
+        written = WriteAll(staged.fd, piece);
+        if (!written) {
+            error = path + ": " + Reason(std::error_code(errno, std::generic_category()));
+        }
+        if (same) {
+            held.resize(piece.size());
+            same = old.read(held.data(), static_cast<std::streamsize>(held.size())) &&
+                   std::equal(held.begin(), held.end(), piece.begin(),
+                              [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+        }
+    }
+    if (written && !failure.empty()) {
+        error = path + ": " + failure;
+        written = false;
+    }
+    const int closeErrno = CloseFile(staged.fd) ? 0 : errno;
+    staged.fd = -1;
+    if (written && closeErrno != 0) {
+        error = path + ": " + Reason(std::error_code(closeErrno, std::generic_category()));
+        written = false;
+    }
+    if (written && same && old.peek() == std::ifstream::traits_type::eof()) {
+        fs::remove(staged.temp, ec);
+        if (!ec) {
+            staged.temp.clear();
+            staged.unchanged = true;
+        }
+    }
     return written;
 }
 

@@ -7,6 +7,7 @@
 #define VELMORA_IO_OUTPUT_SET_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ public:
 
     // False with `error` ("PATH: reason") when the file cannot be staged.
     bool Stage(OutputFile file, std::string& error);
+    // Stages a file whose bytes are produced in pieces, in order, so a
+    // large one is written while the rest is still being made: `next` fills
+    // `piece` and returns true until the file is complete, then returns
+    // false; a reason it sets in `failure` fails the staging with it.
+    using NextPiece = std::function<bool(std::vector<uint8_t>& piece, std::string& failure)>;
+    bool StagePieces(const std::string& path, const NextPiece& next, std::string& error);
     bool Commit(std::string& error);
 
 private:

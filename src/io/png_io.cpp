@@ -78,6 +78,13 @@ using Context = std::unique_ptr<spng_ctx, ContextFree>;
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
+// PNG numbers are big-endian.
+void PutU32At(uint8_t* at, unsigned long value) {
+    for (int i = 0; i < 4; ++i) {
+        at[i] = static_cast<uint8_t>((value >> (24 - 8 * i)) & 0xff);
+    }
+}
+
 bool IsUsableImage(const Image& image) {
     return image.width >= 1 && image.height >= 1 && image.width <= kMaxImageSide &&
            image.height <= kMaxImageSide &&
@@ -274,74 +281,78 @@ void PngEncoder::EncodeBand(size_t index) {
             band.error = "deflate failed";
             return;
         }
-        band.chunk.assign(out.get(), out.get() + used);
-        band.crc = crc32_z(crc32_z(0, nullptr, 0), band.chunk.data(), band.chunk.size());
+        // Framed as the file holds it: length, type and data, then room for
+        // the stream's checksum (last band) and the chunk's checksum.
+        const size_t trailerBytes = last ? 4 : 0;
+        std::vector<uint8_t>& chunk = band.chunk;
+        chunk.resize(4 + used + trailerBytes + 4);
+        std::memcpy(chunk.data() + 4, out.get(), used);
+        PutU32At(chunk.data(), static_cast<unsigned long>(used - 4 + trailerBytes));
+        band.crc = crc32_z(crc32_z(0, nullptr, 0), chunk.data() + 4, used);
+        if (!last) {
+            PutU32At(chunk.data() + chunk.size() - 4, band.crc);
+        }
     } catch (const std::bad_alloc&) {
         if (open) deflateEnd(&stream);
         band.error = "out of memory";
     }
 }
 
-namespace {
+std::vector<uint8_t> PngEncoder::Head() const {
+    // Length, then type and data: 8 bits per sample, RGBA, deflate,
+    // adaptive filtering, no interlace; then the checksum.
+    constexpr uint8_t kHeader[25] = {0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0, 0, 0, 0, 0, 0, 8, 6, 0, 0, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> head(sizeof kSignature + sizeof kHeader);
+    std::memcpy(head.data(), kSignature, sizeof kSignature);
+    std::memcpy(head.data() + sizeof kSignature, kHeader, sizeof kHeader);
+    PutU32At(head.data() + 16, static_cast<unsigned long>(image_.width));
+    PutU32At(head.data() + 20, static_cast<unsigned long>(image_.height));
+    PutU32At(head.data() + 29, crc32_z(0, head.data() + 12, 17));
+    return head;
+}
 
-void PutU32(std::vector<uint8_t>& out, unsigned long value) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<uint8_t>((value >> shift) & 0xff));
+bool PngEncoder::TakeBand(size_t index, std::vector<uint8_t>& piece, std::string& error) {
+    Band& band = bands_[index];
+    if (!usable_ || !band.error.empty()) {
+        error = usable_ ? band.error : "invalid image";
+        return false;
     }
+    if (index + 1 == bands_.size()) {
+        // The stream's checksum closes the last band.
+        unsigned long adler = adler32_z(0, nullptr, 0);
+        for (const Band& each : bands_) {
+            adler = adler32_combine(adler, each.adler, static_cast<z_off_t>(each.filteredBytes));
+        }
+        uint8_t* trailer = band.chunk.data() + band.chunk.size() - 8;
+        PutU32At(trailer, adler);
+        band.crc = crc32_z(band.crc, trailer, 4);
+        PutU32At(trailer + 4, band.crc);
+    }
+    piece = std::move(band.chunk);
+    band.chunk = {};
+    return true;
 }
 
-// Appends a chunk whose type and data are `body`, with its length and checksum.
-void PutChunk(std::vector<uint8_t>& out, const uint8_t* body, size_t bodyBytes, unsigned long crc) {
-    PutU32(out, static_cast<unsigned long>(bodyBytes - 4));
-    out.insert(out.end(), body, body + bodyBytes);
-    PutU32(out, crc);
+std::vector<uint8_t> PngEncoder::Tail() {
+    return {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xae, 0x42, 0x60, 0x82};
 }
-
-}  // namespace
 
 bool PngEncoder::Finish(std::vector<uint8_t>& png, std::string& error) {
     if (!usable_) {
         error = "invalid image";
         return false;
     }
-    for (const Band& band : bands_) {
-        if (!band.error.empty()) {
-            error = band.error;
-            return false;
-        }
-    }
     try {
-        // The stream's checksum closes the last band.
-        unsigned long adler = adler32_z(0, nullptr, 0);
-        for (const Band& band : bands_) {
-            adler = adler32_combine(adler, band.adler, static_cast<z_off_t>(band.filteredBytes));
+        std::vector<uint8_t> out = Head();
+        std::vector<uint8_t> piece;
+        for (size_t band = 0; band < bands_.size(); ++band) {
+            if (!TakeBand(band, piece, error)) {
+                return false;
+            }
+            out.insert(out.end(), piece.begin(), piece.end());
         }
-        Band& lastBand = bands_.back();
-        std::vector<uint8_t> trailer;
-        PutU32(trailer, adler);
-        lastBand.chunk.insert(lastBand.chunk.end(), trailer.begin(), trailer.end());
-        lastBand.crc = crc32_z(lastBand.crc, trailer.data(), trailer.size());
-
-        std::vector<uint8_t> header = {'I', 'H', 'D', 'R'};
-        PutU32(header, static_cast<unsigned long>(image_.width));
-        PutU32(header, static_cast<unsigned long>(image_.height));
-        // 8 bits per sample, RGBA, deflate, adaptive filtering, no interlace.
-        header.insert(header.end(), {8, 6, 0, 0, 0});
-        const uint8_t end[] = {'I', 'E', 'N', 'D'};
-
-        size_t total = sizeof kSignature + 12 + header.size() + 12;
-        for (const Band& band : bands_) {
-            total += 8 + band.chunk.size();
-        }
-        std::vector<uint8_t> out;
-        out.reserve(total);
-        out.insert(out.end(), kSignature, kSignature + sizeof kSignature);
-        PutChunk(out, header.data(), header.size(), crc32_z(0, header.data(), header.size()));
-        for (Band& band : bands_) {
-            PutChunk(out, band.chunk.data(), band.chunk.size(), band.crc);
-            std::vector<uint8_t>().swap(band.chunk);
-        }
-        PutChunk(out, end, sizeof end, crc32_z(0, end, sizeof end));
+        const std::vector<uint8_t> tail = Tail();
+        out.insert(out.end(), tail.begin(), tail.end());
         png = std::move(out);
     } catch (const std::bad_alloc&) {
         error = "out of memory";

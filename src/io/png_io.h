@@ -35,13 +35,19 @@ public:
     size_t BandCount() const { return bands_.size(); }
     // Safe to call concurrently for different bands.
     void EncodeBand(size_t band);
-    // After every band: assembles the file, or returns false with `error`.
+    // The file in pieces, so it can be written while later bands still
+    // deflate: Head(), then each band's chunk (taken once that band and,
+    // for the last, every band is encoded; taking frees it), then Tail().
+    std::vector<uint8_t> Head() const;
+    bool TakeBand(size_t band, std::vector<uint8_t>& piece, std::string& error);
+    static std::vector<uint8_t> Tail();
+    // After every band: the whole file at once, or false with `error`.
     bool Finish(std::vector<uint8_t>& png, std::string& error);
 
 private:
     struct Band {
-        std::vector<uint8_t> chunk;  // "IDAT" and its data, without length or checksum
-        unsigned long crc = 0;       // of `chunk`
+        std::vector<uint8_t> chunk;  // the framed IDAT chunk
+        unsigned long crc = 0;       // of its type and data
         unsigned long adler = 0;     // of the band's filtered rows
         size_t filteredBytes = 0;
         std::string error;
