@@ -58,6 +58,8 @@ constexpr size_t kWindowBytes = size_t{1} << kWindowBits;
 // enough to keep every core busy, while each cut costs only a flush marker
 // and a block boundary (about 30 bytes per band on random pixels).
 constexpr size_t kBandBytes = size_t{1} << 20;
+// Rows filtered at a time within a band.
+constexpr size_t kStepBytes = size_t{64} << 10;
 
 // Noisy when fewer than one pixel in eight repeats its left or upper
 // neighbour; sprite art repeats far more (flat colours, transparent ground).
@@ -198,15 +200,11 @@ void PngEncoder::EncodeBand(size_t index) {
     const size_t windowRows = (kWindowBytes + filteredRow - 1) / filteredRow;
     const size_t from = first > windowRows ? first - windowRows : 0;
     const auto* pixels = reinterpret_cast<const uint8_t*>(image_.pixels.data());
-    z_stream stream{};
-    bool open = false;
-    try {
-        // Scratch memory is left uninitialised: zero-filling it would cost
-        // a page fault per 4 KiB that deflate may never write.
-        const size_t filteredBytes = (end - from) * filteredRow;
-        const std::unique_ptr<uint8_t[]> filtered(new uint8_t[filteredBytes]);
-        for (size_t row = from; row < end; ++row) {
-            uint8_t* out = filtered.get() + (row - from) * filteredRow;
+    // Rows are filtered a few at a time into a small buffer that stays in
+    // cache while deflate reads it.
+    const size_t stepRows = std::max<size_t>(1, kStepBytes / filteredRow);
+    const auto filterRows = [&](size_t row, size_t count, uint8_t* out) {
+        for (size_t end = row + count; row < end; ++row, out += filteredRow) {
             const uint8_t* in = pixels + row * rowBytes;
             out[0] = filter_;
             if (filter_ == kFilterUp && row > 0) {
@@ -218,11 +216,17 @@ void PngEncoder::EncodeBand(size_t index) {
                 std::memcpy(out + 1, in, rowBytes);
             }
         }
+    };
+    z_stream stream{};
+    bool open = false;
+    try {
+        // Scratch memory is left uninitialised: zero-filling it would cost
+        // a page fault per 4 KiB that deflate may never write.
         const size_t prefix = (first - from) * filteredRow;
-        const uint8_t* data = filtered.get() + prefix;
-        const size_t length = filteredBytes - prefix;
+        const std::unique_ptr<uint8_t[]> scratch(new uint8_t[std::max(prefix, stepRows * filteredRow)]);
+        const size_t length = (end - first) * filteredRow;
         band.filteredBytes = length;
-        band.adler = adler32_z(adler32_z(0, nullptr, 0), data, length);
+        band.adler = adler32_z(0, nullptr, 0);
 
         if (deflateInit2(&stream, level_, Z_DEFLATED, -kWindowBits, kMemoryLevel, strategy_) != Z_OK) {
             band.error = "out of memory";
@@ -230,11 +234,14 @@ void PngEncoder::EncodeBand(size_t index) {
         }
         open = true;
         const size_t dictionary = std::min(prefix, kWindowBytes);
-        if (dictionary > 0 &&
-            deflateSetDictionary(&stream, data - dictionary, static_cast<uInt>(dictionary)) != Z_OK) {
-            band.error = "deflate failed";
-            deflateEnd(&stream);
-            return;
+        if (dictionary > 0) {
+            filterRows(from, first - from, scratch.get());
+            if (deflateSetDictionary(&stream, scratch.get() + prefix - dictionary, static_cast<uInt>(dictionary)) !=
+                Z_OK) {
+                band.error = "deflate failed";
+                deflateEnd(&stream);
+                return;
+            }
         }
         // The first band opens the zlib stream; every band but the last ends
         // on a byte boundary (a sync flush) so the bands simply concatenate.
@@ -258,22 +265,29 @@ void PngEncoder::EncodeBand(size_t index) {
         std::unique_ptr<uint8_t[]> out(new uint8_t[capacity]);
         std::memcpy(out.get(), head, headBytes);
         size_t used = headBytes;
-        stream.next_in = const_cast<Bytef*>(data);
-        stream.avail_in = static_cast<uInt>(length);
         int code = Z_OK;
-        for (;;) {
-            stream.next_out = out.get() + used;
-            stream.avail_out = static_cast<uInt>(capacity - used);
-            code = deflate(&stream, flush);
-            used = capacity - stream.avail_out;
-            const bool done = last ? code == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0;
-            if (done || (code != Z_OK && code != Z_BUF_ERROR)) {
-                break;
+        for (size_t row = first; row < end && (code == Z_OK || code == Z_BUF_ERROR);) {
+            const size_t count = std::min(stepRows, end - row);
+            filterRows(row, count, scratch.get());
+            row += count;
+            stream.next_in = scratch.get();
+            stream.avail_in = static_cast<uInt>(count * filteredRow);
+            band.adler = adler32_z(band.adler, stream.next_in, stream.avail_in);
+            const int step = row == end ? flush : Z_NO_FLUSH;
+            for (;;) {
+                stream.next_out = out.get() + used;
+                stream.avail_out = static_cast<uInt>(capacity - used);
+                code = deflate(&stream, step);
+                used = capacity - stream.avail_out;
+                const bool done = step == Z_FINISH ? code == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0;
+                if (done || (code != Z_OK && code != Z_BUF_ERROR)) {
+                    break;
+                }
+                std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity + kWindowBytes]);
+                std::memcpy(larger.get(), out.get(), used);
+                out = std::move(larger);
+                capacity += kWindowBytes;
             }
-            std::unique_ptr<uint8_t[]> larger(new uint8_t[capacity + kWindowBytes]);
-            std::memcpy(larger.get(), out.get(), used);
-            out = std::move(larger);
-            capacity += kWindowBytes;
         }
         deflateEnd(&stream);
         open = false;
