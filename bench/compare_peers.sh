@@ -3,8 +3,10 @@
 # locked by bench/peers/package-lock.json) and with `velmora2d --atlas`, and
 # prints per set: median wall time of N runs and the speed ratio, median peak
 # RSS (with the memory budget 1.5 x (decoded inputs + atlas) + 32 MiB), atlas
-# area and atlas PNG size. Both tools: MaxRects, no rotation, padding 0, no
-# trimming, no extrusion, no duplicate detection.
+# area and atlas PNG size, and how long creating as many empty files as
+# velmora2d wrote takes right after each of its runs (the file system's
+# floor, which moves a lot on some volumes). Both tools: MaxRects, no
+# rotation, padding 0, no trimming, no extrusion, no duplicate detection.
 #
 #   bash bench/compare_peers.sh [--velmora PATH] [--runs N] [--peer-only]
 #
@@ -67,6 +69,9 @@ run() {
     else
         python3 "$root/bench/peers/timed.py" "$out/time" \
             "$velmora" --atlas --packer maxrects -o "$out/atlas" "$work/sets/$set"
+        # The file system's share: creating as many empty files, right after.
+        python3 "$root/bench/peers/create_files.py" "$work/out/files-$2-$3" \
+            "$(find "$out" -type f ! -name time ! -name files | wc -l)" >"$out/files"
     fi
 }
 
@@ -102,6 +107,12 @@ def measure(tool, name):
     w, h = png_size(png)
     return statistics.median(walls), statistics.median(rss) / 1024.0, w, h, os.path.getsize(png)
 
+def files_baseline(name):
+    """(files velmora2d wrote, median seconds to create as many empty ones)"""
+    rows = [open(os.path.join(work, "out", "velmora-%s-%d" % (name, k), "files")).read().split()
+            for k in range(1, runs + 1)]
+    return int(rows[0][0]), statistics.median(float(r[1]) for r in rows)
+
 print("free-tex-packer-core %s (MaxRectsPacker) vs velmora2d --atlas --packer maxrects; median of %d runs; %d cores"
       % (peer_version, runs, os.cpu_count()))
 for name in ("grid32", "mixed", "drawn"):
@@ -117,6 +128,8 @@ for name in ("grid32", "mixed", "drawn"):
         print("  velmora %6.3f s  %7.1f MiB  atlas %5dx%-5d = %9d px  png %9d B" % (v[0], v[1], v[2], v[3], v[2] * v[3], v[4]))
         print("  speed %.1fx, memory budget %.1f MiB (%s), area %.3f of the peer's, png %.4f of the peer's"
               % (p[0] / v[0], budget, "within" if v[1] <= budget else "OVER", v[2] * v[3] / (p[2] * p[3]), v[4] / p[4]))
+        print("  creating velmora2d's %d files empty takes %.3f s here (median, right after each run)"
+              % files_baseline(name))
     elif pack_sizes:
         text = "".join("%d %d\n" % s for s in sizes)
         line = subprocess.run([pack_sizes], input=text, capture_output=True, text=True).stdout.strip()
