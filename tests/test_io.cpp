@@ -269,6 +269,22 @@ TEST(EncodePng, LargeImagesDeflateInBandsThatJoinIntoOneStream) {
     }
 }
 
+TEST(EncodePng, ABandIsTakenOnceAndOnlyOnceEncoded) {
+    const Image image = Pattern(700, 700, 3);
+    PngEncoder encoder(image);
+    ASSERT_GT(encoder.BandCount(), 1u);
+    const size_t last = encoder.BandCount() - 1;
+    std::vector<uint8_t> piece;
+    std::string error;
+    EXPECT_FALSE(encoder.TakeBand(last, piece, error)) << "not encoded yet";
+    EXPECT_EQ(error, "band not encoded, or already taken");
+    for (size_t band = 0; band <= last; ++band) encoder.EncodeBand(band);
+    for (size_t band = 0; band <= last; ++band) ASSERT_TRUE(encoder.TakeBand(band, piece, error)) << error;
+    error.clear();
+    EXPECT_FALSE(encoder.TakeBand(last, piece, error)) << "taken twice";
+    EXPECT_EQ(error, "band not encoded, or already taken");
+}
+
 TEST(EncodePng, RefusesInvalidImages) {
     Image noPixels = Pattern(2, 2, 1);
     noPixels.pixels.pop_back();

@@ -56,7 +56,8 @@ constexpr size_t kWindowBytes = size_t{1} << kWindowBits;
 
 // About 1 MiB of filtered rows per band: a 4096 x 4096 atlas is 64 bands,
 // enough to keep every core busy, while each cut costs only a flush marker
-// and a block boundary (about 30 bytes per band on random pixels).
+// and a block boundary (about 30 bytes per band on random pixels, 60 on
+// sprite art).
 constexpr size_t kBandBytes = size_t{1} << 20;
 // Rows filtered at a time within a band.
 constexpr size_t kStepBytes = size_t{64} << 10;
@@ -204,7 +205,7 @@ void PngEncoder::EncodeBand(size_t index) {
     // cache while deflate reads it.
     const size_t stepRows = std::max<size_t>(1, kStepBytes / filteredRow);
     const auto filterRows = [&](size_t row, size_t count, uint8_t* out) {
-        for (size_t end = row + count; row < end; ++row, out += filteredRow) {
+        for (const size_t stop = row + count; row < stop; ++row, out += filteredRow) {
             const uint8_t* in = pixels + row * rowBytes;
             out[0] = filter_;
             if (filter_ == kFilterUp && row > 0) {
@@ -329,6 +330,10 @@ bool PngEncoder::TakeBand(size_t index, std::vector<uint8_t>& piece, std::string
     Band& band = bands_[index];
     if (!usable_ || !band.error.empty()) {
         error = usable_ ? band.error : "invalid image";
+        return false;
+    }
+    if (band.chunk.empty()) {
+        error = "band not encoded, or already taken";
         return false;
     }
     if (index + 1 == bands_.size()) {
