@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "best_times.h"
 #include "io/png_io.h"
 
 namespace {
@@ -109,37 +110,23 @@ BENCHMARK(SpngEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(EncodePng)->ArgsProduct({{0, 1}, {1, 2}})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The table, then each encoder run against libspng's from the same run, by
-// best wall time.
-class RatioReporter : public benchmark::ConsoleReporter {
+// best wall time (the two-thread runs share the work).
+class RatioReporter : public BestTimeReporter {
 public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
+    RatioReporter() : BestTimeReporter(Clock::Wall) {}
 
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) continue;
-            const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
-            const std::string name = run.run_name.str();
-            if (best_.count(name) == 0 || seconds < best_[name]) best_[name] = seconds;
-        }
-    }
-
-    void PrintSummary() {
+    void PrintSummary() const {
         std::printf("\nSummary (best wall time of the runs above)\n");
-        for (const char* kind : {"0", "1"}) {
-            const double spng = best_["SpngEncode/" + std::string(kind)];
-            const double one = best_["EncodePng/" + std::string(kind) + "/1/real_time"];
-            const double two = best_["EncodePng/" + std::string(kind) + "/2/real_time"];
+        for (const std::string kind : {"0", "1"}) {
+            const double spng = Best("SpngEncode/" + kind);
+            const double one = Best("EncodePng/" + kind + "/1/real_time");
+            const double two = Best("EncodePng/" + kind + "/2/real_time");
             if (spng <= 0 || one <= 0 || two <= 0) continue;
             std::printf("%s: libspng %.1f ms, %zu B; bands on 1 thread %.1f ms (%.2fx), on 2 threads %.1f ms (%.2fx), %zu B\n",
-                        kind[0] == '0' ? "noise 1242x2657" : "discs 1978x2831", spng * 1e3,
-                        Sizes()["SpngEncode/" + std::string(kind)], one * 1e3, spng / one, two * 1e3, spng / two,
-                        Sizes()["EncodePng/" + std::string(kind)]);
+                        kind == "0" ? "noise 1242x2657" : "discs 1978x2831", spng * 1e3, Sizes()["SpngEncode/" + kind],
+                        one * 1e3, spng / one, two * 1e3, spng / two, Sizes()["EncodePng/" + kind]);
         }
     }
-
-private:
-    std::map<std::string, double> best_;
 };
 
 }  // namespace

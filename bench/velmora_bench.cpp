@@ -15,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "best_times.h"
 #include "velmora_engine.h"
 #include "velmora_normalmap_internal.h"
 
@@ -259,25 +260,9 @@ bool FastPathsMatchReference() {
 // baseline from the same run. Uses the best CPU time of each benchmark: the
 // benchmarks are single-threaded, and CPU time leaves out the moments a busy
 // machine spends on other processes.
-class RatioReporter : public benchmark::ConsoleReporter {
+class RatioReporter : public BestTimeReporter {
 public:
-    // Plain text, no colour codes: the output is meant to be pasted.
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& reports) override {
-        ConsoleReporter::ReportRuns(reports);
-        for (const Run& run : reports) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred || run.iterations == 0) {
-                continue;
-            }
-            const double seconds = run.cpu_accumulated_time / static_cast<double>(run.iterations);
-            const std::string name = run.run_name.str();
-            const auto found = best_.find(name);
-            if (found == best_.end() || seconds < found->second) {
-                best_[name] = seconds;
-            }
-        }
-    }
+    RatioReporter() : BestTimeReporter(Clock::Cpu) {}
 
     void PrintSummary() const {
         std::printf("\nSummary (best CPU time of the runs above)\n");
@@ -328,13 +313,6 @@ public:
         }
     }
 
-private:
-    double Best(const std::string& name) const {
-        const auto found = best_.find(name);
-        return found == best_.end() ? 0.0 : found->second;
-    }
-
-    std::map<std::string, double> best_;
 };
 
 }  // namespace
