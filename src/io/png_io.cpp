@@ -176,26 +176,27 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
 }
 
 PngEncoder::PngEncoder(const Image& image)
-    : image_(image), usable_(IsUsableImage(image)), level_(0), strategy_(0), filter_(0), rowsPerBand_(1) {
+    : image_(image), usable_(IsUsableImage(image)), noisy_(false), rowsPerBand_(1) {
     if (!usable_) {
         return;
     }
-    const EncoderSettings& settings = LooksNoisy(image) ? kNoisySettings : kSpriteSettings;
-    level_ = settings.level;
-    strategy_ = settings.strategy;
-    filter_ = settings.filter;
+    noisy_ = LooksNoisy(image);
     const size_t filteredRow = static_cast<size_t>(image.width) * 4 + 1;
     rowsPerBand_ = std::max<size_t>(1, kBandBytes / filteredRow);
     bands_.resize((static_cast<size_t>(image.height) + rowsPerBand_ - 1) / rowsPerBand_);
 }
 
+size_t PngEncoder::EndRow(size_t band) const {
+    return std::min(static_cast<size_t>(image_.height), FirstRow(band) + rowsPerBand_);
+}
+
 void PngEncoder::EncodeBand(size_t index) {
     Band& band = bands_[index];
+    const EncoderSettings& settings = noisy_ ? kNoisySettings : kSpriteSettings;
     const size_t rowBytes = static_cast<size_t>(image_.width) * 4;
     const size_t filteredRow = rowBytes + 1;
-    const size_t height = static_cast<size_t>(image_.height);
-    const size_t first = index * rowsPerBand_;
-    const size_t end = std::min(height, first + rowsPerBand_);
+    const size_t first = FirstRow(index);
+    const size_t end = EndRow(index);
     // The rows before the band that fill deflate's window are filtered too,
     // to serve as the band's dictionary.
     const size_t windowRows = (kWindowBytes + filteredRow - 1) / filteredRow;
@@ -207,8 +208,8 @@ void PngEncoder::EncodeBand(size_t index) {
     const auto filterRows = [&](size_t row, size_t count, uint8_t* out) {
         for (const size_t stop = row + count; row < stop; ++row, out += filteredRow) {
             const uint8_t* in = pixels + row * rowBytes;
-            out[0] = filter_;
-            if (filter_ == kFilterUp && row > 0) {
+            out[0] = settings.filter;
+            if (settings.filter == kFilterUp && row > 0) {
                 const uint8_t* above = in - rowBytes;
                 for (size_t i = 0; i < rowBytes; ++i) {
                     out[1 + i] = static_cast<uint8_t>(in[i] - above[i]);
@@ -226,10 +227,9 @@ void PngEncoder::EncodeBand(size_t index) {
         const size_t prefix = (first - from) * filteredRow;
         const std::unique_ptr<uint8_t[]> scratch(new uint8_t[std::max(prefix, stepRows * filteredRow)]);
         const size_t length = (end - first) * filteredRow;
-        band.filteredBytes = length;
         band.adler = adler32_z(0, nullptr, 0);
 
-        if (deflateInit2(&stream, level_, Z_DEFLATED, -kWindowBits, kMemoryLevel, strategy_) != Z_OK) {
+        if (deflateInit2(&stream, settings.level, Z_DEFLATED, -kWindowBits, kMemoryLevel, settings.strategy) != Z_OK) {
             band.error = "out of memory";
             return;
         }
@@ -251,7 +251,8 @@ void PngEncoder::EncodeBand(size_t index) {
         if (index == 0) {
             // CMF: deflate with a 32 KiB window; FLG: the level class, then
             // check bits making the pair a multiple of 31.
-            const unsigned levelClass = level_ < 2 || strategy_ == Z_RLE ? 0 : level_ < 6 ? 1 : level_ == 6 ? 2 : 3;
+            const int level = settings.level;
+            const unsigned levelClass = level < 2 || settings.strategy == Z_RLE ? 0 : level < 6 ? 1 : level == 6 ? 2 : 3;
             unsigned header = (0x78u << 8) | (levelClass << 6);
             header += 31 - header % 31;
             head[4] = static_cast<uint8_t>(header >> 8);
@@ -339,8 +340,10 @@ bool PngEncoder::TakeBand(size_t index, std::vector<uint8_t>& piece, std::string
     if (index + 1 == bands_.size()) {
         // The stream's checksum closes the last band.
         unsigned long adler = adler32_z(0, nullptr, 0);
-        for (const Band& each : bands_) {
-            adler = adler32_combine(adler, each.adler, static_cast<z_off_t>(each.filteredBytes));
+        const size_t filteredRow = static_cast<size_t>(image_.width) * 4 + 1;
+        for (size_t each = 0; each < bands_.size(); ++each) {
+            const size_t bytes = (EndRow(each) - FirstRow(each)) * filteredRow;
+            adler = adler32_combine(adler, bands_[each].adler, static_cast<z_off_t>(bytes));
         }
         uint8_t* trailer = band.chunk.data() + band.chunk.size() - 8;
         PutU32At(trailer, adler);

@@ -49,16 +49,17 @@ private:
         std::vector<uint8_t> chunk;  // the framed IDAT chunk
         unsigned long crc = 0;       // of its type and data
         unsigned long adler = 0;     // of the band's filtered rows
-        size_t filteredBytes = 0;
         std::string error;
     };
     const Image& image_;
     bool usable_;
-    int level_;
-    int strategy_;
-    uint8_t filter_;
+    bool noisy_;  // picks the encoder settings
     size_t rowsPerBand_;
     std::vector<Band> bands_;
+
+    // Rows [first, end) of a band.
+    size_t FirstRow(size_t band) const { return band * rowsPerBand_; }
+    size_t EndRow(size_t band) const;
 };
 
 }  // namespace Velmora::Io
