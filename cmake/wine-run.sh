@@ -24,19 +24,19 @@ log="$WINEPREFIX.init.log"
 # is on disk. A failed attempt is wiped and tried once more; a second failure
 # shows wine's own messages.
 init_prefix() {
+    # Somebody's own prefix is used as it is, its server left running; a
+    # folder of other files is refused. Only what this script made is wiped.
+    if [ ! -f "$WINEPREFIX/.velmora-made" ]; then
+        [ -f "$WINEPREFIX/system.reg" ] && return 0
+        if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null | grep -vx wineserver)" ]; then
+            echo "wine-run.sh: $WINEPREFIX holds other files, not a wine prefix; not touching it" >&2
+            return 1
+        fi
+    fi
     local attempt
     for attempt in 1 2; do
         "$server" -k >/dev/null 2>&1 || true
         "$server" -w >/dev/null 2>&1 || true
-        # Somebody's own prefix is used as it is; a folder of other files is
-        # refused. Only what this script made is ever wiped.
-        if [ ! -f "$WINEPREFIX/.velmora-made" ]; then
-            [ -f "$WINEPREFIX/system.reg" ] && return 0
-            if [ -n "$(ls -A "$WINEPREFIX" 2>/dev/null | grep -vx wineserver)" ]; then
-                echo "wine-run.sh: $WINEPREFIX holds other files, not a wine prefix; not touching it" >&2
-                return 1
-            fi
-        fi
         rm -rf "$WINEPREFIX"
         mkdir -p "$WINEPREFIX"
         touch "$WINEPREFIX/.velmora-made"
