@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "velmora/packing.h"
 #include "velmora_engine.h"
 
 int main(int argc, char** argv) {

@@ -16,8 +16,11 @@
 #include <string>
 
 #include "best_times.h"
+#include "velmora/packing.h"
+#include "velmora/collider.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
-#include "velmora_normalmap_internal.h"
+#include "normal_map_internal.h"
 
 namespace {
 

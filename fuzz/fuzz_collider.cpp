@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "velmora/collider.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 namespace {

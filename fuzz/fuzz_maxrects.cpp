@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "velmora/packing.h"
 #include "velmora_engine.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "fuzz_input.h"
 #include "velmora_engine.h"
-#include "velmora_normalmap_internal.h"
+#include "normal_map_internal.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 
 #include "fuzz_input.h"
 #include "io/png_io.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

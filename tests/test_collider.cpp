@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include "velmora/collider.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 namespace {

@@ -10,10 +10,11 @@
 #include <sstream>
 
 #include "commands/commands.h"
-#include "commands/pipeline.h"
+#include "io/png_streams.h"
 #include "godot_text_reader.h"
 #include "json_reader.h"
 #include "io/png_io.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 namespace fs = std::filesystem;
@@ -490,7 +491,7 @@ TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
     ASSERT_TRUE(Velmora::Io::EncodePng(noise, expected[1], error)) << error;
     for (const unsigned jobs : {1U, 3U}) {
         SCOPED_TRACE(jobs);
-        Velmora::Commands::PngStreams streams({{"a.png", &small}, {"b.png", &noise}}, jobs);
+        Velmora::Io::PngStreams streams({{"a.png", &small}, {"b.png", &noise}}, jobs);
         // The second file first: a writer may take them in any order.
         for (const size_t i : {size_t{1}, size_t{0}}) {
             std::vector<uint8_t> file, piece;
@@ -508,7 +509,7 @@ TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
     // Dropped half-way, as when another file fails to stage: it must stop
     // and join, not hang or touch freed state.
     {
-        Velmora::Commands::PngStreams streams({{"b.png", &noise}}, 2);
+        Velmora::Io::PngStreams streams({{"b.png", &noise}}, 2);
         std::vector<uint8_t> piece;
         ASSERT_TRUE(streams.Next(0, piece, error));
     }

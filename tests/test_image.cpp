@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <random>
 
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 namespace {
@@ -15,7 +16,6 @@ size_t Offset(int64_t value) { return static_cast<size_t>(value); }
 
 using Velmora::Image;
 using Velmora::Point2D;
-using Velmora::Rect2D;
 
 Image Filled(int32_t width, int32_t height, uint32_t seed) {
     Image image;
@@ -55,13 +55,13 @@ TEST(ImageRecord, OpaqueBoundsHoldEveryVisiblePixel) {
     struct Case {
         const char* what;
         std::vector<Point2D> visible;
-        Rect2D expected;
+        Velmora::Area2D expected;
     };
     const Case cases[] = {
-        {"fully transparent stays 1x1 at the origin", {}, {0, 0, 1, 1, {}}},
-        {"one pixel", {{4, 2}}, {4, 2, 1, 1, {}}},
-        {"two corners span everything", {{0, 0}, {6, 4}}, {0, 0, 7, 5, {}}},
-        {"inner block", {{2, 1}, {3, 3}, {5, 2}}, {2, 1, 4, 3, {}}},
+        {"fully transparent stays 1x1 at the origin", {}, {0, 0, 1, 1}},
+        {"one pixel", {{4, 2}}, {4, 2, 1, 1}},
+        {"two corners span everything", {{0, 0}, {6, 4}}, {0, 0, 7, 5}},
+        {"inner block", {{2, 1}, {3, 3}, {5, 2}}, {2, 1, 4, 3}},
     };
     for (const Case& c : cases) {
         Image image;
@@ -71,7 +71,7 @@ TEST(ImageRecord, OpaqueBoundsHoldEveryVisiblePixel) {
         for (const Point2D& p : c.visible) {
             image.pixels[Offset(p.y * 7 + p.x)] = 0x01000000U;
         }
-        const Rect2D bounds = Velmora::FindOpaqueBounds(image);
+        const Velmora::Area2D bounds = Velmora::FindOpaqueBounds(image);
         EXPECT_EQ(bounds.x, c.expected.x) << c.what;
         EXPECT_EQ(bounds.y, c.expected.y) << c.what;
         EXPECT_EQ(bounds.w, c.expected.w) << c.what;
@@ -82,7 +82,7 @@ TEST(ImageRecord, OpaqueBoundsHoldEveryVisiblePixel) {
 
 TEST(ImageRecord, CropCopiesTheAreaAndRefusesAreasOutside) {
     const Image image = Filled(9, 6, 1);
-    const Image crop = Velmora::CropImage(image, Rect2D{2, 1, 5, 4, {}});
+    const Image crop = Velmora::CropImage(image, Velmora::Area2D{2, 1, 5, 4});
     ASSERT_EQ(crop.width, 5);
     ASSERT_EQ(crop.height, 4);
     for (int32_t y = 0; y < 4; ++y) {
@@ -91,9 +91,9 @@ TEST(ImageRecord, CropCopiesTheAreaAndRefusesAreasOutside) {
                       image.pixels[Offset((y + 1) * 9 + x + 2)]);
         }
     }
-    const Rect2D outside[] = {{5, 0, 5, 1, {}}, {0, 0, 0, 1, {}}, {-1, 0, 2, 2, {}},
-                              {0, 3, 1, 4, {}}, {2147483647, 0, 1, 1, {}}};
-    for (const Rect2D& area : outside) {
+    const Velmora::Area2D outside[] = {{5, 0, 5, 1}, {0, 0, 0, 1}, {-1, 0, 2, 2},
+                                       {0, 3, 1, 4}, {2147483647, 0, 1, 1}};
+    for (const Velmora::Area2D& area : outside) {
         EXPECT_EQ(Velmora::CropImage(image, area).width, 0) << area.x << "," << area.y << " " << area.w
                                                             << "x" << area.h;
     }

@@ -20,6 +20,7 @@
 #include "io/file_io.h"
 #include "io/output_set.h"
 #include "io/png_io.h"
+#include "velmora/image.h"
 #include "velmora_engine.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "velmora/packing.h"
 #include "velmora_engine.h"
 
 namespace {

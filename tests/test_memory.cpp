@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "velmora_memory_internal.h"
+#include "memory_internal.h"
 
 namespace {
 

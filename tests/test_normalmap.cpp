@@ -9,7 +9,7 @@
 #include <string>
 
 #include "velmora_engine.h"
-#include "velmora_normalmap_internal.h"
+#include "normal_map_internal.h"
 
 namespace Velmora {
 namespace NormalMapInternal {

@@ -1,71 +1,121 @@
 // velmora2d --normalmap and --colliders on one PNG file.
 #include <ostream>
 
+#include "command_line.h"
 #include "commands/commands.h"
-#include "commands/options.h"
-#include "commands/pipeline.h"
+#include "frame_features.h"
 #include "formats/sheet.h"
 #include "io/output_set.h"
+#include "io/png_io.h"
+#include "support/report.h"
+#include "velmora/collider.h"
 
 namespace Velmora::Commands {
 
 namespace {
 
-constexpr const char* kNormalMapHelp =
-    "Usage: velmora2d --normalmap [--strength S] IN.png OUT.png\n"
-    "\n"
-    "Writes the lighting normal map of IN.png to OUT.png (8-bit RGBA): x in\n"
-    "red, y in green, z in blue, alpha copied. A greater strength gives\n"
-    "steeper normals.\n"
-    "\n"
-    "Options:\n"
-    "  --strength S   a number, e.g. 0.5, 2 or inf (default: 1.0)\n"
-    "  --help         this text\n"
-    "\n"
-    "Exit status: 0 written, 1 usage error, 2 input or output error (OUT.png\n"
-    "is then left as it was).\n";
+using Support::ReportLine;
+using Support::ReportProblem;
 
-constexpr const char* kCollidersHelp =
-    "Usage: velmora2d --colliders [--alpha A] [--tolerance T] [--format F] IN.png\n"
-    "\n"
-    "Prints the collision polygons of IN.png's solid regions, one simple\n"
-    "polygon per region with holes filled, points on pixel corners (x right,\n"
-    "y down, clockwise on screen).\n"
-    "\n"
-    "Options:\n"
-    "  --alpha A       solid from this alpha on, 0-255 (default: 10)\n"
-    "  --tolerance T   simplification in pixels (default: 1.0; 0 keeps every\n"
-    "                  corner)\n"
-    "  --format F      text: one polygon a line, \"x,y\" pairs (default)\n"
-    "                  json: an array of polygons of [x, y] points\n"
-    "                  godot: a Godot 4 scene with a CollisionPolygon2D each\n"
-    "  --help          this text\n"
-    "\n"
-    "Exit status: 0 printed, 1 usage error, 2 input error.\n";
+struct NormalMapSettings {
+    FrameFeatures features;
+    std::vector<std::string> operands;
+};
+
+const CommandTable<NormalMapSettings>& NormalMapTable() {
+    static const CommandTable<NormalMapSettings> table{
+        "--normalmap",
+        "Usage: velmora2d --normalmap [--strength S] IN.png OUT.png\n"
+        "\n"
+        "Writes the lighting normal map of IN.png to OUT.png (8-bit RGBA): x in\n"
+        "red, y in green, z in blue, alpha copied. A greater strength gives\n"
+        "steeper normals.\n"
+        "\n",
+        {
+            {{"--strength", nullptr, "S", "a number, e.g. 0.5, 2 or inf (default: 1.0)"},
+             [](const std::string& v, NormalMapSettings& s, std::string& e) {
+                 return ApplyStrength(v, s.features, e);
+             }},
+        },
+        "\n"
+        "Exit status: 0 written, 1 usage error, 2 input or output error (OUT.png\n"
+        "is then left as it was).\n",
+    };
+    return table;
+}
+
+struct ColliderSettings {
+    FrameFeatures features;
+    std::string format = "text";
+    std::vector<std::string> operands;
+};
+
+const CommandTable<ColliderSettings>& CollidersTable() {
+    static const CommandTable<ColliderSettings> table{
+        "--colliders",
+        "Usage: velmora2d --colliders [--alpha A] [--tolerance T] [--format F] IN.png\n"
+        "\n"
+        "Prints the collision polygons of IN.png's solid regions, one simple\n"
+        "polygon per region with holes filled, points on pixel corners (x right,\n"
+        "y down, clockwise on screen).\n"
+        "\n",
+        {
+            {{"--alpha", nullptr, "A", "solid from this alpha on, 0-255 (default: 10)"},
+             [](const std::string& v, ColliderSettings& s, std::string& e) { return ApplyAlpha(v, s.features, e); }},
+            {{"--tolerance", nullptr, "T", "simplification in pixels (default: 1.0; 0 keeps every\ncorner)"},
+             [](const std::string& v, ColliderSettings& s, std::string& e) {
+                 return ApplyTolerance(v, s.features, e);
+             }},
+            {{"--format", nullptr, "F",
+              "text: one polygon a line, \"x,y\" pairs (default)\n"
+              "json: an array of polygons of [x, y] points\n"
+              "godot: a Godot 4 scene with a CollisionPolygon2D each"},
+             [](const std::string& v, ColliderSettings& s, std::string& e) {
+                 if (v != "text" && v != "json" && v != "godot") {
+                     e = "--format is 'text', 'json' or 'godot', not '" + v + "'";
+                     return false;
+                 }
+                 s.format = v;
+                 return true;
+             }},
+        },
+        "\n"
+        "Exit status: 0 printed, 1 usage error, 2 input error.\n",
+    };
+    return table;
+}
+
+bool DecodeFile(const std::string& path, Image& image, std::ostream& err) {
+    std::string error;
+    if (!Io::ReadPngFile(path, image, error)) {
+        ReportProblem(err, path, error);
+        return false;
+    }
+    return true;
+}
 
 int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionRule> rules = {{"--strength", nullptr, true}, {"--help", "-h", false}};
-    ParsedOptions parsed;
-    FrameFeatures features;
-    const int early = ReadCommandLine("--normalmap", args, rules, kNormalMapHelp, out, err, parsed, features);
+    NormalMapSettings settings;
+    const int early = ReadCommandLine(NormalMapTable(), args, out, err, settings);
     if (early != kGoOn) {
         return early;
     }
-    if (parsed.operands.size() != 2) {
+    if (settings.operands.size() != 2) {
         return ReportUsage(err, "--normalmap", "needs IN.png and OUT.png");
     }
-    const std::string& input = parsed.operands[0];
-    const std::string& output = parsed.operands[1];
+    const std::string& input = settings.operands[0];
+    const std::string& output = settings.operands[1];
     Image image;
     if (!DecodeFile(input, image, err)) {
         return kStatusFailed;
     }
-    std::vector<Io::OutputFile> files;
-    if (!AddPng(files, output, NormalMapImage(image, features.strength), err)) {
+    Io::OutputFile file{output, {}};
+    std::string error;
+    if (!Io::EncodePng(NormalMapImage(image, settings.features.strength), file.bytes, error)) {
+        ReportProblem(err, output, error);
         return kStatusFailed;
     }
-    std::string error;
-    if (!Io::CommitOutputs(files, error)) {
+    if (!Io::CommitOutputs({std::move(file)}, error)) {
         ReportLine(err, error);
         return kStatusFailed;
     }
@@ -73,46 +123,40 @@ int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& 
 }
 
 int RunCollidersChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
-    const std::vector<OptionRule> rules = {{"--alpha", nullptr, true},
-                                           {"--tolerance", nullptr, true},
-                                           {"--format", nullptr, true},
-                                           {"--help", "-h", false}};
-    ParsedOptions parsed;
-    FrameFeatures features;
-    const int early = ReadCommandLine("--colliders", args, rules, kCollidersHelp, out, err, parsed, features);
+    ColliderSettings settings;
+    const int early = ReadCommandLine(CollidersTable(), args, out, err, settings);
     if (early != kGoOn) {
         return early;
     }
-    const auto format = parsed.values.find("--format");
-    const std::string kind = format == parsed.values.end() ? "text" : format->second;
-    if (kind != "text" && kind != "json" && kind != "godot") {
-        return ReportUsage(err, "--colliders", "--format is 'text', 'json' or 'godot', not '" + kind + "'");
-    }
-    if (parsed.operands.size() != 1) {
+    if (settings.operands.size() != 1) {
         return ReportUsage(err, "--colliders", "needs exactly one IN.png");
     }
     Image image;
-    if (!DecodeFile(parsed.operands[0], image, err)) {
+    if (!DecodeFile(settings.operands[0], image, err)) {
         return kStatusFailed;
     }
+    const FrameFeatures& features = settings.features;
     const Formats::Polygons polygons = TraceColliderPolygons(image, features.alpha, features.tolerance);
     // The whole document is built before anything is printed.
     const std::string document =
-        kind == "json"    ? Formats::BuildColliderJson(polygons)
-        : kind == "godot" ? Formats::BuildColliderGodotScene(polygons, image.width, image.height)
-                          : Formats::BuildColliderText(polygons);
+        settings.format == "json"    ? Formats::BuildColliderJson(polygons)
+        : settings.format == "godot" ? Formats::BuildColliderGodotScene(polygons, image.width, image.height)
+                                     : Formats::BuildColliderText(polygons);
     out << document;
     return kStatusOk;
 }
 
 }  // namespace
 
+std::vector<OptionHelp> NormalMapOptions() { return OptionTexts(NormalMapTable()); }
+std::vector<OptionHelp> ColliderOptions() { return OptionTexts(CollidersTable()); }
+
 int RunNormalMap(const Arguments& args, std::ostream& out, std::ostream& err) {
-    return GuardMemory(err, [&]() { return RunNormalMapChecked(args, out, err); });
+    return Support::GuardMemory(err, [&]() { return RunNormalMapChecked(args, out, err); });
 }
 
 int RunColliders(const Arguments& args, std::ostream& out, std::ostream& err) {
-    return GuardMemory(err, [&]() { return RunCollidersChecked(args, out, err); });
+    return Support::GuardMemory(err, [&]() { return RunCollidersChecked(args, out, err); });
 }
 
 }  // namespace Velmora::Commands

@@ -1,4 +1,4 @@
-#include "commands/options.h"
+#include "options.h"
 
 #include <charconv>
 #include <cctype>

@@ -5,6 +5,7 @@
 
 #include "formats/sheet.h"
 #include "formats/text_escape.h"
+#include "velmora_version.h"
 
 namespace Velmora::Formats {
 
@@ -46,7 +47,7 @@ void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
 void AppendMeta(std::string& out, const Sheet& sheet) {
     out += "  \"meta\": {\n";
     out += "    \"app\": \"velmora2d\",\n";
-    out += "    \"version\": \"2.4.0\",\n";
+    out += "    \"version\": \"" VELMORA_VERSION "\",\n";
     out += "    \"image\": " + Text::JsonString(DocumentName(sheet.imageFile)) + ",\n";
     if (!sheet.normalMapFile.empty()) {
         out += "    \"normal_map\": " + Text::JsonString(DocumentName(sheet.normalMapFile)) + ",\n";

@@ -174,4 +174,23 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string StripExtension(const std::string& name) {
+    const size_t dot = name.rfind('.');
+    const size_t slash = name.rfind('/');
+    if (dot == std::string::npos || dot == 0 || (slash != std::string::npos && dot < slash)) {
+        return name;
+    }
+    return name.substr(0, dot);
+}
+
+std::string ForwardSlashes(const std::string& path) {
+    std::string result = path;
+    for (char& c : result) {
+        if (c == '\\') {
+            c = '/';
+        }
+    }
+    return result;
+}
+
 }  // namespace Velmora::Io

@@ -6,6 +6,7 @@
 // zlib streams deflated band by band. Its settings are fixed, so the same
 // image gives the same bytes.
 #include "io/png_io.h"
+#include "io/file_io.h"
 
 #include <spng.h>
 #include <zlib.h>
@@ -389,6 +390,13 @@ bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error
         encoder.EncodeBand(band);
     }
     return encoder.Finish(png, error);
+}
+
+bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
+    // A PNG of the largest accepted size compresses to far less than this.
+    constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
+    std::vector<uint8_t> bytes;
+    return ReadFileBytes(path, kMaxInputBytes, bytes, error) && DecodePng(bytes, image, error);
 }
 
 }  // namespace Velmora::Io

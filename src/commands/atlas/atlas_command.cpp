@@ -1,0 +1,182 @@
+// velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
+// JSON, Godot 4 resources and Unity import settings out, all or nothing.
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "atlas/atlas_settings.h"
+#include "atlas/documents.h"
+#include "atlas/inputs.h"
+#include "commands/commands.h"
+#include "io/file_io.h"
+#include "io/output_set.h"
+#include "io/png_streams.h"
+#include "support/progress.h"
+#include "support/report.h"
+
+namespace Velmora::Commands {
+
+namespace {
+
+using Support::ReportLine;
+using Support::ReportProblem;
+
+std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, size_t frames) {
+    const Size2D limit = AtlasLimit(geometry);
+    const std::string limitText = std::to_string(limit.w) + "x" + std::to_string(limit.h);
+    switch (plan.failure) {
+    case PlanFailure::NoRoom:
+        return "--padding leaves no room inside the atlas size limit " + limitText;
+    case PlanFailure::ShelfTooWide:
+        return "a shelf atlas is at least 64 pixels wide, beyond the atlas size limit " + limitText;
+    case PlanFailure::FramesOutside:
+    case PlanFailure::None:
+        break;
+    }
+    return std::to_string(plan.unplaced) + " of " + std::to_string(frames) +
+           " frames do not fit the atlas size limit " + limitText;
+}
+
+// Stage: where every packed image goes. False after reporting why not.
+bool PlanStage(const AtlasSettings& settings, const std::vector<Image>& images, AtlasPlan& plan,
+               std::ostream& err) {
+    std::vector<Size2D> sizes;
+    sizes.reserve(images.size());
+    for (const Image& image : images) {
+        sizes.push_back(Size2D{image.width, image.height});
+    }
+    plan = PlanAtlas(sizes, settings.geometry, settings.packer, settings.shelfRowWidth);
+    if (plan.failure != PlanFailure::None) {
+        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings.geometry, sizes.size()));
+        return false;
+    }
+    return true;
+}
+
+// Stage: every file staged while the images encode, then committed at once.
+// The documents' temporaries are written while the images encode, and each
+// image's file while its later bands still deflate. The set exists before
+// the encoders start, so their threads hold back termination signals as
+// the set does.
+bool WriteStage(const AtlasSettings& settings, std::vector<Io::OutputFile> documents,
+                const std::vector<std::pair<std::string, const Image*>>& pictures, std::string& error) {
+    Io::OutputSet output;
+    Io::PngStreams encoding(pictures, settings.jobs);
+    bool staged = true;
+    for (size_t i = 0; staged && i < documents.size(); ++i) {
+        staged = output.Stage(std::move(documents[i]), error);
+    }
+    for (size_t i = 0; staged && i < pictures.size(); ++i) {
+        staged = output.StagePieces(
+            pictures[i].first,
+            [&encoding, i](std::vector<uint8_t>& piece, std::string& failure) {
+                return encoding.Next(i, piece, failure);
+            },
+            error);
+    }
+    return staged && output.Commit(error);
+}
+
+void Summarise(const AtlasSettings& settings, size_t frames, size_t images, const Image& atlas, size_t files,
+               std::ostream& out) {
+    out << "Packed " << frames << " frames";
+    if (images != frames) {
+        out << " (" << images << " unique)";
+    }
+    out << " into a " << atlas.width << "x" << atlas.height << " atlas; wrote " << files
+        << " files: " << settings.prefix << ".png, .json, .tres, .png.meta";
+    if (settings.features.normalMap) {
+        out << ", " << settings.prefix << "_n.png";
+    }
+    out << " and " << settings.prefix << "/\n";
+}
+
+int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
+    AtlasSettings settings;
+    settings.jobs = std::max(1U, std::thread::hardware_concurrency());
+    const int early = ReadCommandLine(AtlasTable(), args, out, err, settings);
+    if (early != kGoOn) {
+        return early;
+    }
+    if (settings.operands.empty()) {
+        return ReportUsage(err, "--atlas", "no INPUT given");
+    }
+    const std::string& prefix = settings.prefix;
+    const FrameFeatures& features = settings.features;
+
+    std::vector<InputFrame> frames;
+    if (!GatherFrames(settings.operands, frames, err)) {
+        return kStatusFailed;
+    }
+    Support::Progress progress(err);
+    if (!DecodeFrames(frames, settings.jobs, progress, err)) {
+        return kStatusFailed;
+    }
+    KeptUnityIds kept;
+    kept.atlas = ReadKeptIds(prefix + ".png.meta");
+    if (features.normalMap) {
+        kept.normalMap = ReadKeptIds(prefix + "_n.png.meta");
+    }
+    const PackedImages packed = PrepareImages(frames, settings.trim, settings.dedupe);
+
+    AtlasPlan plan;
+    if (!PlanStage(settings, packed.images, plan, err)) {
+        return kStatusFailed;
+    }
+    progress.Stage("composing the atlas");
+    Image atlas;
+    if (!ComposeAtlas(packed.images, plan.positions, plan.width, plan.height, settings.geometry.extrude, atlas)) {
+        ReportProblem(err, prefix + ".png", "the frames could not be placed on the atlas");
+        return kStatusFailed;
+    }
+
+    const std::string base = Io::BaseName(prefix);
+    Formats::Sheet sheet;
+    sheet.imageFile = base + ".png";
+    sheet.width = atlas.width;
+    sheet.height = atlas.height;
+    sheet.colliders = features.colliders;
+    std::vector<Formats::Polygons> polygons;
+    if (features.colliders) {
+        progress.Stage("tracing colliders");
+        polygons = TraceAll(packed.images, features, settings.jobs);
+    }
+    std::vector<std::pair<std::string, const Image*>> pictures = {{prefix + ".png", &atlas}};
+    Image normalAtlas;
+    if (features.normalMap) {
+        progress.Stage("computing normal maps");
+        sheet.normalMapFile = base + "_n.png";
+        const std::vector<Image> normals = NormalMapAll(packed.images, features.strength, settings.jobs);
+        if (!ComposeAtlas(normals, plan.positions, atlas.width, atlas.height, settings.geometry.extrude,
+                          normalAtlas)) {
+            ReportProblem(err, prefix + "_n.png", "the normal maps could not be placed");
+            return kStatusFailed;
+        }
+        pictures.emplace_back(prefix + "_n.png", &normalAtlas);
+    }
+    sheet.frames = PlaceFrames(frames, packed, plan, polygons);
+    std::vector<Io::OutputFile> documents = BuildDocuments(prefix, settings.jsonArray, sheet, kept);
+    const size_t fileCount = documents.size() + pictures.size();
+
+    progress.Stage("encoding and writing");
+    std::string error;
+    const bool written = WriteStage(settings, std::move(documents), pictures, error);
+    progress.Done();
+    if (!written) {
+        ReportLine(err, error);
+        return kStatusFailed;
+    }
+    Summarise(settings, frames.size(), packed.images.size(), atlas, fileCount, out);
+    return kStatusOk;
+}
+
+}  // namespace
+
+int RunAtlas(const Arguments& args, std::ostream& out, std::ostream& err) {
+    return Support::GuardMemory(err, [&]() { return RunAtlasChecked(args, out, err); });
+}
+
+}  // namespace Velmora::Commands

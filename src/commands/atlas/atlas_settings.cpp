@@ -1,0 +1,150 @@
+#include "atlas/atlas_settings.h"
+
+#include "options.h"
+
+namespace Velmora::Commands {
+
+namespace {
+
+using Settings = AtlasSettings;
+
+bool ApplyOutput(const std::string& value, Settings& settings, std::string& error) {
+    if (value.empty() || value.back() == '/' || value.back() == '\\') {
+        error = "--output needs a file name prefix, not a folder: '" + value + "'";
+        return false;
+    }
+    settings.prefix = value;
+    return true;
+}
+
+bool ApplyJson(const std::string& value, Settings& settings, std::string& error) {
+    if (value != "hash" && value != "array") {
+        error = "--json is 'hash' or 'array', not '" + value + "'";
+        return false;
+    }
+    settings.jsonArray = value == "array";
+    return true;
+}
+
+bool ApplyPacker(const std::string& value, Settings& settings, std::string& error) {
+    if (value != "maxrects" && value != "shelf") {
+        error = "--packer is 'maxrects' or 'shelf', not '" + value + "'";
+        return false;
+    }
+    settings.packer = value == "shelf" ? PackerKind::Shelf : PackerKind::MaxRects;
+    return true;
+}
+
+// A whole number option from `min` to `max` into `target`.
+bool ApplyCount(const char* name, const std::string& value, int64_t min, int64_t max, int64_t& target,
+                std::string& error) {
+    if (!ParseInteger(value, min, max, target)) {
+        error = std::string(name) + " needs a whole number from " + std::to_string(min) + " to " +
+                std::to_string(max);
+        return false;
+    }
+    return true;
+}
+
+bool ApplyMaxWidth(const std::string& value, Settings& settings, std::string& error) {
+    int64_t number = 0;
+    if (!ApplyCount("--max-width", value, 1, kAtlasLimit, number, error)) {
+        return false;
+    }
+    settings.shelfRowWidth = static_cast<int32_t>(number);
+    return true;
+}
+
+bool ApplyMaxSize(const std::string& value, Settings& settings, std::string& error) {
+    if (!ParseSize(value, kAtlasLimit, settings.geometry.maxWidth, settings.geometry.maxHeight)) {
+        error = "--max-size needs WxH with sides from 1 to 8192, e.g. 4096x4096";
+        return false;
+    }
+    return true;
+}
+
+bool ApplyPadding(const std::string& value, Settings& settings, std::string& error) {
+    int64_t number = 0;
+    if (!ApplyCount("--padding", value, 0, 1024, number, error)) {
+        return false;
+    }
+    settings.geometry.padding = static_cast<int32_t>(number);
+    return true;
+}
+
+bool ApplyExtrude(const std::string& value, Settings& settings, std::string& error) {
+    int64_t number = 0;
+    if (!ApplyCount("--extrude", value, 0, 1024, number, error)) {
+        return false;
+    }
+    settings.geometry.extrude = static_cast<int32_t>(number);
+    return true;
+}
+
+bool ApplyJobs(const std::string& value, Settings& settings, std::string& error) {
+    int64_t number = 0;
+    if (!ApplyCount("--jobs", value, 1, 256, number, error)) {
+        return false;
+    }
+    settings.jobs = static_cast<unsigned>(number);
+    return true;
+}
+
+}  // namespace
+
+const CommandTable<AtlasSettings>& AtlasTable() {
+    static const CommandTable<AtlasSettings> table{
+        "--atlas",
+        "Usage: velmora2d --atlas [options] INPUT...\n"
+        "\n"
+        "Packs PNG sprites into one atlas and writes it with its documents:\n"
+        "  PREFIX.png          the atlas, 8-bit RGBA\n"
+        "  PREFIX.json         sprite-sheet JSON (PixiJS, Phaser)\n"
+        "  PREFIX.tres         Godot 4 SpriteFrames, one animation per name stem\n"
+        "  PREFIX/NAME.tres    Godot 4 AtlasTexture per frame\n"
+        "  PREFIX.png.meta     Unity import settings, one sprite per frame\n"
+        "INPUT is a PNG file or a folder searched recursively for *.png. A frame\n"
+        "is named by its path relative to its folder (or its file name), without\n"
+        "the extension, with '/' between folders.\n"
+        "\n",
+        {
+            {{"--output", "-o", "PREFIX", "where to write (default: atlas)"}, ApplyOutput},
+            {{"--json", nullptr, "hash|array", "JSON layout (default: hash)"}, ApplyJson},
+            {{"--packer", nullptr, "maxrects|shelf",
+              "maxrects packs tightly (default); shelf fills rows\nin name order up to --max-width"},
+             ApplyPacker},
+            {{"--max-width", nullptr, "N", "shelf row limit (default: 2048)"}, ApplyMaxWidth},
+            {{"--max-size", nullptr, "WxH", "largest atlas (default and limit: 8192x8192)"}, ApplyMaxSize},
+            {{"--pot", nullptr, nullptr, "power-of-two atlas width and height"},
+             [](const std::string&, Settings& s, std::string&) { return s.geometry.powerOfTwo = true; }},
+            {{"--trim", nullptr, nullptr,
+              "cut transparent borders; every format keeps the\nframe's original size and placement"},
+             [](const std::string&, Settings& s, std::string&) { return s.trim = true; }},
+            {{"--padding", nullptr, "N", "transparent pixels between frames and at the edges"}, ApplyPadding},
+            {{"--extrude", nullptr, "N", "repeat each frame's edge pixels N times around it"}, ApplyExtrude},
+            {{"--dedupe", nullptr, nullptr, "identical frames share one rectangle"},
+             [](const std::string&, Settings& s, std::string&) { return s.dedupe = true; }},
+            {{"--normal-map", nullptr, nullptr, "also write PREFIX_n.png, the frames' normal maps"},
+             [](const std::string&, Settings& s, std::string&) { return s.features.normalMap = true; }},
+            {{"--strength", nullptr, "S", "normal map strength (default: 1.0)"},
+             [](const std::string& v, Settings& s, std::string& e) { return ApplyStrength(v, s.features, e); }},
+            {{"--colliders", nullptr, nullptr,
+              "trace collision polygons: Unity physics shapes,\nJSON \"polygons\", Godot scenes PREFIX/NAME.tscn"},
+             [](const std::string&, Settings& s, std::string&) { return s.features.colliders = true; }},
+            {{"--alpha", nullptr, "A", "solid from this alpha on, 0-255 (default: 10)"},
+             [](const std::string& v, Settings& s, std::string& e) { return ApplyAlpha(v, s.features, e); }},
+            {{"--tolerance", nullptr, "T", "polygon simplification in pixels (default: 1.0)"},
+             [](const std::string& v, Settings& s, std::string& e) { return ApplyTolerance(v, s.features, e); }},
+            {{"--jobs", nullptr, "N", "decoding and encoding threads (default: all cores)"}, ApplyJobs},
+        },
+        "Frames are never rotated.\n"
+        "\n"
+        "Exit status: 0 written, 1 usage error, 2 input or output error (nothing\n"
+        "is written then).\n",
+    };
+    return table;
+}
+
+std::vector<OptionHelp> AtlasOptions() { return OptionTexts(AtlasTable()); }
+
+}  // namespace Velmora::Commands

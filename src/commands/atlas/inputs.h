@@ -1,0 +1,51 @@
+// --atlas's inputs: finding the frames, decoding them, trimming and sharing
+// identical ones, and the ids an earlier run left in Unity's .meta files.
+#ifndef VELMORA_COMMANDS_ATLAS_INPUTS_H
+#define VELMORA_COMMANDS_ATLAS_INPUTS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include "formats/sheet.h"
+#include "support/progress.h"
+#include "velmora/image.h"
+
+namespace Velmora::Commands {
+
+// One input sprite on its way through the pipeline.
+struct InputFrame {
+    std::string name;
+    std::string path;
+    Image image;          // decoded, then trimmed when asked; moved out to be packed
+    int32_t sourceW = 0;  // size as decoded
+    int32_t sourceH = 0;
+    Area2D stored;        // the part of the original that is packed
+};
+
+// Finds the frames of every INPUT, sorted bytewise by name. Problems are
+// written to `err`, one line each; returns false when there was any.
+bool GatherFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err);
+
+// Decodes every frame (in parallel); reports every file that fails, in
+// frame order.
+bool DecodeFrames(std::vector<InputFrame>& frames, unsigned jobs, Support::Progress& progress,
+                  std::ostream& err);
+
+// The images to pack: each frame's trimmed image once, or with `dedupe`
+// once per distinct image; slot[i] is frame i's image.
+struct PackedImages {
+    std::vector<Image> images;
+    std::vector<size_t> slot;
+};
+PackedImages PrepareImages(std::vector<InputFrame>& frames, bool trim, bool dedupe);
+
+// The ids of an existing Unity .meta at `path`; none when it is absent or
+// unreadable.
+Formats::UnityKeptIds ReadKeptIds(const std::string& path);
+
+}  // namespace Velmora::Commands
+
+#endif  // VELMORA_COMMANDS_ATLAS_INPUTS_H

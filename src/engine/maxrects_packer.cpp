@@ -1,0 +1,523 @@
+// MaxRects bin packer: keeps every maximal free rectangle of the bin and puts
+// each frame at the corner of the free rectangle a heuristic likes best. One
+// pass depends heavily on the bin's width, the frame order and the
+// heuristic, so the call runs a small search over all three and keeps the
+// smallest atlas. Every choice compares integers and breaks ties by position
+// or fixed order, never by memory layout, so the result is the same on every
+// platform.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "velmora/packing.h"
+
+namespace Velmora {
+namespace {
+
+// Corners, right and bottom exclusive.
+struct Box {
+    int32_t x0;
+    int32_t y0;
+    int32_t x1;
+    int32_t y1;
+};
+
+enum class Heuristic { BestShortSide, BestLongSide, BestArea, BottomLeft, ContactPoint };
+
+enum class Order { Height, MaxSide, Area, Width, Perimeter };
+
+// Contact scoring compares a candidate with every placed frame: quadratic,
+// so it is only tried on small sets.
+constexpr size_t kContactPointLimit = 300;
+// Beyond these counts the search narrows (fewer heuristics, orders and
+// widths) so a very large set still packs in a few near-linear passes.
+constexpr size_t kFullSearchLimit = 4000;
+constexpr size_t kSmallSearchLimit = 30000;
+
+int64_t OverlapLength(int64_t a0, int64_t a1, int64_t b0, int64_t b1) {
+    const int64_t lo = std::max(a0, b0);
+    const int64_t hi = std::min(a1, b1);
+    return hi > lo ? hi - lo : 0;
+}
+
+int64_t RoundUpPowerOfTwo(int64_t v) {
+    int64_t p = 1;
+    while (p < v) {
+        p <<= 1;
+    }
+    return p;
+}
+
+// floor(sqrt(v)) for v >= 0, in integers so no rounding mode matters.
+int64_t SquareRoot(int64_t v) {
+    int64_t lo = 0;
+    int64_t hi = int64_t{1} << 31;  // v < 2^62
+    while (lo < hi) {
+        const int64_t mid = lo + (hi - lo + 1) / 2;
+        if (mid <= v / mid) {
+            lo = mid;
+        } else {
+            hi = mid - 1;
+        }
+    }
+    return lo;
+}
+
+int32_t RoundDownPowerOfTwo(int32_t v) {
+    int32_t p = 1;
+    while (p <= v / 2) {
+        p <<= 1;
+    }
+    return p;
+}
+
+// One bin of a fixed size and its free rectangles, kept as four columns so
+// the scans over them vectorise. No free rectangle lies inside another, and
+// the list's order never affects a choice.
+class Bin {
+public:
+    Bin(int32_t width, int32_t height, bool trackUsed) : width_(width), trackUsed_(trackUsed) {
+        Push(Box{0, 0, width, height});
+    }
+
+    // Where a w x h frame goes; false when no free rectangle holds it.
+    bool Find(int32_t w, int32_t h, Heuristic heuristic, Box& where) const {
+        switch (heuristic) {
+        case Heuristic::BestShortSide: return FindBy<Heuristic::BestShortSide>(w, h, where);
+        case Heuristic::BestLongSide: return FindBy<Heuristic::BestLongSide>(w, h, where);
+        case Heuristic::BestArea: return FindBy<Heuristic::BestArea>(w, h, where);
+        case Heuristic::BottomLeft: return FindBy<Heuristic::BottomLeft>(w, h, where);
+        case Heuristic::ContactPoint: return FindBy<Heuristic::ContactPoint>(w, h, where);
+        }
+        return false;
+    }
+
+private:
+    // One instance per heuristic keeps the choice out of the inner loop.
+    template <Heuristic heuristic>
+    bool FindBy(int32_t w, int32_t h, Box& where) const {
+        bool found = false;
+        int64_t best1 = 0;
+        int64_t best2 = 0;
+        for (size_t k = 0; k < x0_.size(); ++k) {
+            const int64_t leftW = int64_t{x1_[k]} - x0_[k] - w;
+            const int64_t leftH = int64_t{y1_[k]} - y0_[k] - h;
+            if (leftW < 0 || leftH < 0) {
+                continue;
+            }
+            const Box at{x0_[k], y0_[k], x0_[k] + w, y0_[k] + h};
+            int64_t s1 = 0;
+            int64_t s2 = 0;
+            switch (heuristic) {  // resolved at compile time
+            case Heuristic::BestShortSide:
+                s1 = std::min(leftW, leftH);
+                s2 = std::max(leftW, leftH);
+                break;
+            case Heuristic::BestLongSide:
+                s1 = std::max(leftW, leftH);
+                s2 = std::min(leftW, leftH);
+                break;
+            case Heuristic::BestArea:
+                s1 = (leftW + w) * (leftH + h) - int64_t{w} * h;
+                s2 = std::min(leftW, leftH);
+                break;
+            case Heuristic::BottomLeft:
+                s1 = at.y1;
+                s2 = at.x0;
+                break;
+            case Heuristic::ContactPoint:
+                s1 = -Contact(at);
+                s2 = at.y0;
+                break;
+            }
+            // Full tie-break on the corner: the same position wins whatever
+            // order the free list is in.
+            if (!found || s1 < best1 || (s1 == best1 && s2 < best2) ||
+                (s1 == best1 && s2 == best2 && (at.y0 < where.y0 || (at.y0 == where.y0 && at.x0 < where.x0)))) {
+                found = true;
+                best1 = s1;
+                best2 = s2;
+                where = at;
+            }
+        }
+        return found;
+    }
+
+public:
+    // Takes `r` (which lies inside a free rectangle) out of the free space.
+    // New free rectangles narrower than `minW` or lower than `minH` are
+    // dropped: no frame still to come fits them, and they would only slow
+    // every later scan (thin slivers are the most common kind).
+    void Place(const Box& r, int32_t minW, int32_t minH) {
+        fresh_.clear();
+        size_t k = 0;
+        while (k < x0_.size()) {
+            const Box f{x0_[k], y0_[k], x1_[k], y1_[k]};
+            if (!(r.x0 < f.x1 && f.x0 < r.x1 && r.y0 < f.y1 && f.y0 < r.y1)) {
+                ++k;
+                continue;
+            }
+            if (r.x0 > f.x0) {
+                fresh_.push_back(Box{f.x0, f.y0, r.x0, f.y1});
+            }
+            if (r.x1 < f.x1) {
+                fresh_.push_back(Box{r.x1, f.y0, f.x1, f.y1});
+            }
+            if (r.y0 > f.y0) {
+                fresh_.push_back(Box{f.x0, f.y0, f.x1, r.y0});
+            }
+            if (r.y1 < f.y1) {
+                fresh_.push_back(Box{f.x0, r.y1, f.x1, f.y1});
+            }
+            SwapRemove(k);
+        }
+        // Untouched free rectangles were maximal and cannot lie inside a new
+        // piece (each piece is part of an old rectangle), so only the pieces
+        // need checking: against the survivors and against each other.
+        const size_t kept = x0_.size();
+        for (size_t a = 0; a < fresh_.size(); ++a) {
+            const Box& p = fresh_[a];
+            bool redundant = p.x1 - p.x0 < minW || p.y1 - p.y0 < minH || InsideAny(p, kept);
+            for (size_t b = 0; b < fresh_.size() && !redundant; ++b) {
+                const Box& q = fresh_[b];
+                const bool inside = q.x0 <= p.x0 && q.y0 <= p.y0 && q.x1 >= p.x1 && q.y1 >= p.y1;
+                const bool same = q.x0 == p.x0 && q.y0 == p.y0 && q.x1 == p.x1 && q.y1 == p.y1;
+                // Of two equal pieces the first stays.
+                redundant = b != a && inside && (!same || b < a);
+            }
+            if (!redundant) {
+                Push(p);
+            }
+        }
+        if (trackUsed_) {
+            used_.push_back(r);
+        }
+    }
+
+private:
+    void Push(const Box& b) {
+        x0_.push_back(b.x0);
+        y0_.push_back(b.y0);
+        x1_.push_back(b.x1);
+        y1_.push_back(b.y1);
+    }
+
+    void SwapRemove(size_t k) {
+        x0_[k] = x0_.back();
+        y0_[k] = y0_.back();
+        x1_[k] = x1_.back();
+        y1_[k] = y1_.back();
+        x0_.pop_back();
+        y0_.pop_back();
+        x1_.pop_back();
+        y1_.pop_back();
+    }
+
+    // Whether one of the first `count` free rectangles holds `p`. Branch-free,
+    // the hottest loop of a pass.
+    bool InsideAny(const Box& p, size_t count) const {
+        int hit = 0;
+        for (size_t k = 0; k < count; ++k) {
+            hit |= static_cast<int>(x0_[k] <= p.x0) & static_cast<int>(y0_[k] <= p.y0) &
+                   static_cast<int>(x1_[k] >= p.x1) & static_cast<int>(y1_[k] >= p.y1);
+        }
+        return hit != 0;
+    }
+
+    // Length of `r`'s border touching the bin's edges or placed frames.
+    int64_t Contact(const Box& r) const {
+        int64_t score = 0;
+        if (r.x0 == 0 || r.x1 == width_) {
+            score += int64_t{r.y1} - r.y0;
+        }
+        // The bin's bottom is only a limit: the atlas is cut below the
+        // lowest frame, so resting on it is no contact.
+        if (r.y0 == 0) {
+            score += int64_t{r.x1} - r.x0;
+        }
+        for (const Box& u : used_) {
+            if (u.x0 == r.x1 || u.x1 == r.x0) {
+                score += OverlapLength(r.y0, r.y1, u.y0, u.y1);
+            }
+            if (u.y0 == r.y1 || u.y1 == r.y0) {
+                score += OverlapLength(r.x0, r.x1, u.x0, u.x1);
+            }
+        }
+        return score;
+    }
+
+    int32_t width_;
+    bool trackUsed_;
+    std::vector<int32_t> x0_;
+    std::vector<int32_t> y0_;
+    std::vector<int32_t> x1_;
+    std::vector<int32_t> y1_;
+    std::vector<Box> fresh_;
+    std::vector<Box> used_;
+};
+
+struct Outcome {
+    size_t unplaced = 0;
+    int64_t width = 0;   // extents of the placed frames, rounded up when
+    int64_t height = 0;  // powers of two are asked for
+    std::vector<Point2D> positions;
+};
+
+int64_t Area(const Outcome& o) {
+    return o.width * o.height;
+}
+
+// Smaller area first, then the smaller longest side.
+bool Better(const Outcome& a, const Outcome& b) {
+    if (Area(a) != Area(b)) {
+        return Area(a) < Area(b);
+    }
+    return std::max(a.width, a.height) < std::max(b.width, b.height);
+}
+
+std::vector<size_t> SortedOrder(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, Order order) {
+    auto key = [&](size_t i) {
+        const int64_t w = sizes[i].w;
+        const int64_t h = sizes[i].h;
+        switch (order) {
+        case Order::Height: return std::make_pair(h, w);
+        case Order::MaxSide: return std::make_pair(std::max(w, h), std::min(w, h));
+        case Order::Area: return std::make_pair(w * h, std::max(w, h));
+        case Order::Width: return std::make_pair(w, h);
+        case Order::Perimeter: return std::make_pair(w + h, std::max(w, h));
+        }
+        return std::make_pair(int64_t{0}, int64_t{0});
+    };
+    std::vector<size_t> indices = valid;
+    // Largest first; stable, so equal keys keep input order.
+    std::stable_sort(indices.begin(), indices.end(), [&](size_t a, size_t b) { return key(a) > key(b); });
+    return indices;
+}
+
+// One pass: frames in `order` into a `binWidth` x `binHeight` bin. Gives up
+// (returns false) as soon as the atlas is sure to be larger than `bound`.
+bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order, int32_t binWidth,
+             int32_t binHeight, Heuristic heuristic, bool powerOfTwo, const Outcome* bound, Outcome& out) {
+    Bin bin(binWidth, binHeight, heuristic == Heuristic::ContactPoint);
+    out.unplaced = 0;
+    out.positions.assign(sizes.size(), Point2D{});
+    // The smallest width and height among the frames still to come.
+    std::vector<Size2D> smallest(order.size() + 1, Size2D{std::numeric_limits<int32_t>::max(),
+                                                          std::numeric_limits<int32_t>::max()});
+    for (size_t k = order.size(); k-- > 0;) {
+        smallest[k].w = std::min(smallest[k + 1].w, sizes[order[k]].w);
+        smallest[k].h = std::min(smallest[k + 1].h, sizes[order[k]].h);
+    }
+    int64_t right = 0;
+    int64_t bottom = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        const size_t i = order[k];
+        Box where{};
+        if (!bin.Find(sizes[i].w, sizes[i].h, heuristic, where)) {
+            ++out.unplaced;
+            continue;
+        }
+        bin.Place(where, smallest[k + 1].w, smallest[k + 1].h);
+        out.positions[i] = Point2D{where.x0, where.y0};
+        right = std::max<int64_t>(right, where.x1);
+        bottom = std::max<int64_t>(bottom, where.y1);
+        if (bound != nullptr) {
+            const int64_t w = powerOfTwo ? RoundUpPowerOfTwo(right) : right;
+            const int64_t h = powerOfTwo ? RoundUpPowerOfTwo(bottom) : bottom;
+            if (w * h > Area(*bound)) {
+                return false;
+            }
+        }
+    }
+    out.width = powerOfTwo ? RoundUpPowerOfTwo(right) : right;
+    out.height = powerOfTwo ? RoundUpPowerOfTwo(bottom) : bottom;
+    return true;
+}
+
+// Bin widths to try, most promising first: around the square root of the
+// total area (a square-ish atlas wastes least), the narrowest width that can
+// hold everything, for power-of-two atlases the powers of two in between,
+// and the whole limit (which holds the most when little fits).
+std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid,
+                                     int32_t limitWidth, int32_t limitHeight, bool powerOfTwo, size_t count) {
+    // The total stops at the bin's area (below 2^62): past it nothing more
+    // can fit anyway, and the sum cannot overflow.
+    const int64_t binArea = int64_t{limitWidth} * limitHeight;
+    int64_t total = 0;
+    int64_t widest = 1;
+    for (const size_t i : valid) {
+        total = std::min(binArea, total + int64_t{sizes[i].w} * sizes[i].h);
+        widest = std::max<int64_t>(widest, sizes[i].w);
+    }
+    const int64_t narrowest = std::max(widest, (total + limitHeight - 1) / limitHeight);
+    const int64_t side = SquareRoot(total);
+    // Multiples of the side in twentieths, nearest the square first.
+    static const int64_t kTwentieths[] = {20, 16, 25, 18, 22, 14, 30, 21, 19, 24, 17, 27, 15, 23};
+    std::vector<int64_t> raw;
+    for (size_t k = 0; k < count && k < sizeof kTwentieths / sizeof kTwentieths[0]; ++k) {
+        raw.push_back((side * kTwentieths[k] + 19) / 20);
+    }
+    raw.push_back(narrowest);
+    if (powerOfTwo) {
+        const int64_t top = 2 * RoundUpPowerOfTwo(side + 1);
+        for (int64_t p = RoundUpPowerOfTwo(narrowest); p <= limitWidth && p <= top; p <<= 1) {
+            raw.push_back(p);
+        }
+    }
+    raw.push_back(limitWidth);
+    std::vector<int32_t> widths;
+    for (const int64_t w : raw) {
+        const auto clamped = static_cast<int32_t>(std::min<int64_t>(std::max(w, narrowest), limitWidth));
+        if (std::find(widths.begin(), widths.end(), clamped) == widths.end()) {
+            widths.push_back(clamped);
+        }
+    }
+    return widths;
+}
+
+struct Combination {
+    Order order;
+    Heuristic heuristic;
+};
+
+// Runs passes and keeps the best complete one, or failing that the fewest
+// frames left out.
+class Search {
+public:
+    Search(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, int32_t binHeight, bool powerOfTwo)
+        : sizes_(sizes), valid_(valid), binHeight_(binHeight), powerOfTwo_(powerOfTwo), orders_(5) {}
+
+    bool HaveBest() const { return haveBest_; }
+    const Outcome& Best() const { return best_; }
+    size_t FewestUnplaced() const { return fewestUnplaced_; }
+
+    // The pass's atlas area, or the largest int64_t when it was cut short or
+    // left frames out.
+    int64_t Try(int32_t width, const Combination& c) {
+        std::vector<size_t>& order = orders_[static_cast<size_t>(c.order)];
+        if (order.empty()) {
+            order = SortedOrder(sizes_, valid_, c.order);
+        }
+        if (!RunPass(sizes_, order, width, binHeight_, c.heuristic, powerOfTwo_, haveBest_ ? &best_ : nullptr,
+                     trial_)) {
+            return std::numeric_limits<int64_t>::max();
+        }
+        if (trial_.unplaced > 0) {
+            fewestUnplaced_ = std::min(fewestUnplaced_, trial_.unplaced);
+            return std::numeric_limits<int64_t>::max();
+        }
+        const int64_t area = Area(trial_);
+        if (!haveBest_ || Better(trial_, best_)) {
+            std::swap(best_, trial_);
+            haveBest_ = true;
+        }
+        return area;
+    }
+
+private:
+    const std::vector<Size2D>& sizes_;
+    const std::vector<size_t>& valid_;
+    int32_t binHeight_;
+    bool powerOfTwo_;
+    std::vector<std::vector<size_t>> orders_;  // sorted on first use
+    bool haveBest_ = false;
+    Outcome best_;
+    Outcome trial_;
+    size_t fewestUnplaced_ = std::numeric_limits<size_t>::max();
+};
+
+}  // namespace
+
+RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWidth, int32_t maxHeight,
+                                bool powerOfTwo) {
+    RectPlacement result;
+    if (maxWidth < 1 || maxHeight < 1) {
+        result.unplaced = sizes.size();
+        return result;
+    }
+    // A power-of-two atlas must itself stay within the limits.
+    const int32_t limitWidth = powerOfTwo ? RoundDownPowerOfTwo(maxWidth) : maxWidth;
+    const int32_t limitHeight = powerOfTwo ? RoundDownPowerOfTwo(maxHeight) : maxHeight;
+
+    std::vector<size_t> valid;
+    size_t invalid = 0;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        const Size2D& s = sizes[i];
+        if (s.w < 1 || s.h < 1 || s.w > limitWidth || s.h > limitHeight) {
+            ++invalid;
+        } else {
+            valid.push_back(i);
+        }
+    }
+    if (valid.empty()) {
+        result.fits = invalid == 0;
+        result.unplaced = invalid;
+        return result;
+    }
+
+    const size_t n = valid.size();
+    const bool large = n > kFullSearchLimit;
+    const bool huge = n > kSmallSearchLimit;
+    const std::vector<int32_t> widths =
+        CandidateWidths(sizes, valid, limitWidth, limitHeight, powerOfTwo, huge ? 1 : large ? 3 : 14);
+
+    // Round one scouts every width with the two combinations that win most
+    // often (tallest first; best long or short side); round two tries every
+    // combination on the few widths that did best.
+    std::vector<Combination> scout{{Order::Height, Heuristic::BestLongSide}};
+    if (!huge) {
+        scout.push_back({Order::Height, Heuristic::BestShortSide});
+    }
+    std::vector<Combination> thorough;
+    if (!large) {
+        for (const Order order : {Order::Height, Order::Perimeter, Order::MaxSide, Order::Area}) {
+            for (const Heuristic heuristic : {Heuristic::BestLongSide, Heuristic::BestShortSide, Heuristic::BestArea,
+                                              Heuristic::BottomLeft, Heuristic::ContactPoint}) {
+                if (heuristic == Heuristic::ContactPoint && n > kContactPointLimit) {
+                    continue;
+                }
+                if (order != Order::Height || (heuristic != Heuristic::BestLongSide &&
+                                               heuristic != Heuristic::BestShortSide)) {
+                    thorough.push_back({order, heuristic});
+                }
+            }
+        }
+    } else if (!huge) {
+        thorough.push_back({Order::MaxSide, Heuristic::BestLongSide});
+        thorough.push_back({Order::Area, Heuristic::BestShortSide});
+    }
+
+    Search search(sizes, valid, limitHeight, powerOfTwo);
+    std::vector<std::pair<int64_t, size_t>> ranking;  // best area per width, width's index
+    for (size_t k = 0; k < widths.size(); ++k) {
+        int64_t area = std::numeric_limits<int64_t>::max();
+        for (const Combination& c : scout) {
+            area = std::min(area, search.Try(widths[k], c));
+        }
+        ranking.emplace_back(area, k);
+    }
+    std::stable_sort(ranking.begin(), ranking.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    const size_t finalists = std::min<size_t>(ranking.size(), large ? 1 : 2);
+    for (size_t r = 0; r < finalists; ++r) {
+        for (const Combination& c : thorough) {
+            search.Try(widths[ranking[r].second], c);
+        }
+    }
+    const bool haveBest = search.HaveBest();
+    const Outcome& best = search.Best();
+    const size_t fewestUnplaced = search.FewestUnplaced();
+
+    if (!haveBest || invalid > 0) {
+        result.unplaced = invalid + (haveBest ? 0 : fewestUnplaced);
+        return result;
+    }
+    result.fits = true;
+    result.width = static_cast<int32_t>(best.width);
+    result.height = static_cast<int32_t>(best.height);
+    result.positions = best.positions;
+    return result;
+}
+
+}  // namespace Velmora

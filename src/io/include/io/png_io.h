@@ -1,0 +1,71 @@
+// PNG decoding and encoding for the file commands (libspng with zlib).
+#ifndef VELMORA_IO_PNG_IO_H
+#define VELMORA_IO_PNG_IO_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "velmora/image.h"
+
+namespace Velmora::Io {
+
+// Decodes a whole PNG file held in memory to 8-bit RGBA: every colour type
+// and bit depth, interlaced or not; 16-bit samples keep their high byte,
+// tRNS and palette alpha become alpha; no gamma or colour conversion.
+// A header declaring a side above kMaxImageSide is refused before any pixel
+// memory is allocated. On failure returns false, leaves `image` untouched and
+// sets `error` to one lower-case phrase (the library's words where it has
+// them, e.g. "invalid chunk checksum").
+bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error);
+
+// Reads and decodes the PNG file at `path`. A file larger than any PNG of
+// the largest accepted size is refused before it is read.
+bool ReadPngFile(const std::string& path, Image& image, std::string& error);
+
+// Encodes a valid image as an 8-bit RGBA, non-interlaced PNG. The same image
+// gives the same bytes on every platform. On failure returns false and sets
+// `error`.
+bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error);
+
+// The same encoding cut into bands of rows that deflate independently, so
+// several threads can share one large image. Each band carries the end of
+// the one before it as a preset dictionary, so the cut costs a few bytes,
+// and where the bands are cut never depends on the number of threads: the
+// file is the one EncodePng writes. The image must outlive the encoder.
+class PngEncoder {
+public:
+    explicit PngEncoder(const Image& image);
+    size_t BandCount() const { return bands_.size(); }
+    // Safe to call concurrently for different bands.
+    void EncodeBand(size_t band);
+    // The file in pieces, so it can be written while later bands still
+    // deflate: Head(), then each band's chunk (taken once that band and,
+    // for the last, every band is encoded; taking frees it), then Tail().
+    std::vector<uint8_t> Head() const;
+    bool TakeBand(size_t band, std::vector<uint8_t>& piece, std::string& error);
+    static std::vector<uint8_t> Tail();
+    // After every band: the whole file at once, or false with `error`.
+    bool Finish(std::vector<uint8_t>& png, std::string& error);
+
+private:
+    struct Band {
+        std::vector<uint8_t> chunk;  // the framed IDAT chunk
+        unsigned long crc = 0;       // of its type and data
+        unsigned long adler = 0;     // of the band's filtered rows
+        std::string error;
+    };
+    const Image& image_;
+    bool usable_;
+    bool noisy_;  // picks the encoder settings
+    size_t rowsPerBand_;
+    std::vector<Band> bands_;
+
+    // Rows [first, end) of a band.
+    size_t FirstRow(size_t band) const { return band * rowsPerBand_; }
+    size_t EndRow(size_t band) const;
+};
+
+}  // namespace Velmora::Io
+
+#endif  // VELMORA_IO_PNG_IO_H
