@@ -2,17 +2,21 @@
 // ends of the 32-bit range), pixel buffers shorter or longer than the sizes
 // say, any maxWidth, and outputs that hold stale contents.
 //
-// The outcome is checked against a plain 64-bit model of shelf packing: it
-// says whether the call must succeed (and where every frame goes) or must
-// fail (empty list, negative size, short buffer, atlas over 2^31 - 1
-// pixels). A success is then checked pixel by pixel; a failure must leave
-// every output as it was.
+// PackSprites is the sizes-only shelf planner PackRectsShelf plus copying
+// pixels, so the planner is the expectation: the call must succeed exactly
+// when the list is non-empty, every buffer is long enough and the planner
+// fits, and then put every frame where the planner did. The planner itself
+// is held to the shelf's row rules, and a failure must be one the sizes
+// justify (a negative size, or an atlas that can pass 2^31 - 1 pixels).
+// A success is checked pixel by pixel; a failure must leave every output
+// as it was.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fuzz_input.h"
+#include "velmora/packing.h"
 #include "velmora_engine.h"
 
 namespace {
@@ -30,48 +34,79 @@ constexpr int64_t kMaxFramePixels = int64_t{1} << 14;
 constexpr int64_t kMaxAtlasPixels = int64_t{1} << 18;
 constexpr int64_t kMaxPixelCount = VelmoraFuzz::kMaxInt;
 
-struct Placement {
-    int64_t x;
-    int64_t y;
-};
-
 struct Model {
     bool packs = false;
     int64_t width = 0;
     int64_t height = 0;
-    std::vector<Placement> places;
+    std::vector<Velmora::Point2D> places;
 };
+
+// Each rectangle continues its row (right after the previous one, same top)
+// when it ends within maxWidth, else it starts the next row at x = 0 right
+// below the tallest of the row before; the atlas is the widest row (at
+// least 64) by the bottom of the last row.
+void CheckShelfRules(const std::vector<Velmora::Size2D>& sizes, int32_t maxWidth,
+                     const Velmora::RectPlacement& placement) {
+    FUZZ_CHECK(placement.positions.size() == sizes.size());
+    int64_t rowTop = 0;
+    int64_t rowEnd = 0;
+    int64_t rowHeight = 0;
+    int64_t extent = 0;
+    for (size_t k = 0; k < sizes.size(); ++k) {
+        const Velmora::Point2D at = placement.positions[k];
+        const bool continues = k > 0 && rowEnd + sizes[k].w <= maxWidth;
+        if (continues) {
+            FUZZ_CHECK(at.x == rowEnd && at.y == rowTop);
+        } else {
+            FUZZ_CHECK(at.x == 0 && at.y == rowTop + rowHeight);
+            rowTop = at.y;
+            rowHeight = 0;
+        }
+        rowEnd = int64_t{at.x} + sizes[k].w;
+        rowHeight = rowHeight > sizes[k].h ? rowHeight : sizes[k].h;
+        extent = extent > rowEnd ? extent : rowEnd;
+    }
+    FUZZ_CHECK(placement.width == (extent > 64 ? extent : 64));
+    FUZZ_CHECK(placement.height == rowTop + rowHeight);
+}
+
+// Failing is right only when a size is negative or the sizes could give an
+// atlas beyond 2^31 - 1 pixels: at most every frame stacked in its own row,
+// each row at most the widest frame (or 64).
+void CheckShelfRefusal(const std::vector<Velmora::Size2D>& sizes, const Velmora::RectPlacement& placement) {
+    FUZZ_CHECK(placement.positions.empty() && placement.width == 0 && placement.height == 0);
+    FUZZ_CHECK(placement.unplaced == sizes.size());
+    int64_t heights = 0;
+    int64_t widest = 64;
+    bool negative = false;
+    for (const Velmora::Size2D& size : sizes) {
+        negative = negative || size.w < 0 || size.h < 0;
+        heights += size.h;
+        widest = widest > size.w ? widest : size.w;
+    }
+    FUZZ_CHECK(negative || heights > kMaxPixelCount || widest * heights > kMaxPixelCount);
+}
 
 Model ShelfModel(const std::vector<SpriteFrame>& frames, int32_t maxWidth) {
     Model model;
-    if (frames.empty()) {
-        return model;
-    }
-    int64_t cursorX = 0;
-    int64_t cursorY = 0;
-    int64_t rowHeight = 0;
-    int64_t extent = 0;
+    std::vector<Velmora::Size2D> sizes;
+    bool usable = !frames.empty();
     for (const SpriteFrame& frame : frames) {
-        const int64_t w = frame.width;
-        const int64_t h = frame.height;
-        if (w < 0 || h < 0 || w * h > static_cast<int64_t>(frame.pixels.size())) {
-            return model;
-        }
-        if (cursorX + w > maxWidth) {
-            cursorY += rowHeight;
-            cursorX = 0;
-            rowHeight = 0;
-        }
-        model.places.push_back(Placement{cursorX, cursorY});
-        cursorX += w;
-        rowHeight = rowHeight > h ? rowHeight : h;
-        extent = extent > cursorX ? extent : cursorX;
+        sizes.push_back(Velmora::Size2D{frame.width, frame.height});
+        const int64_t need = int64_t{frame.width} * int64_t{frame.height};
+        usable = usable && frame.width >= 0 && frame.height >= 0 &&
+                 need <= static_cast<int64_t>(frame.pixels.size());
     }
-    model.width = extent > 64 ? extent : 64;
-    model.height = cursorY + rowHeight;
-    // Height first: with up to 8 frames it can pass 2^31, and the product
-    // must stay within 64 bits.
-    model.packs = model.height <= kMaxPixelCount && model.width * model.height <= kMaxPixelCount;
+    const Velmora::RectPlacement placement = Velmora::PackRectsShelf(sizes, maxWidth);
+    if (placement.fits) {
+        CheckShelfRules(sizes, maxWidth, placement);
+    } else {
+        CheckShelfRefusal(sizes, placement);
+    }
+    model.packs = usable && placement.fits;
+    model.width = placement.width;
+    model.height = placement.height;
+    model.places = placement.positions;
     return model;
 }
 

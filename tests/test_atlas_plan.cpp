@@ -1,0 +1,197 @@
+// Atlas planning from sizes: the shelf packer's row rules and the cell
+// geometry (padding, extrusion, power-of-two sides, limits) both packers
+// share.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "velmora/packing.h"
+
+namespace {
+
+using Velmora::AtlasGeometry;
+using Velmora::AtlasPlan;
+using Velmora::PackerKind;
+using Velmora::PlanFailure;
+using Velmora::Point2D;
+using Velmora::RectPlacement;
+using Velmora::Size2D;
+
+TEST(ShelfPlanner, RowsBreakOnlyPastTheRowWidth) {
+    struct Case {
+        const char* what;
+        std::vector<Size2D> sizes;
+        int32_t rowWidth;
+        std::vector<Point2D> positions;
+        int32_t width;
+        int32_t height;
+    };
+    const Case cases[] = {
+        {"ending exactly at the row width stays on the row", {{60, 10}, {40, 20}}, 100, {{0, 0}, {60, 0}}, 100, 20},
+        {"one pixel past starts a row below the tallest", {{60, 10}, {41, 5}, {10, 7}}, 100,
+         {{0, 0}, {0, 10}, {41, 10}}, 64, 17},
+        {"a rectangle wider than the row sits alone", {{10, 4}, {300, 6}, {10, 3}}, 100,
+         {{0, 0}, {0, 4}, {0, 10}}, 300, 13},
+        {"a narrow atlas is still 64 wide", {{8, 8}, {8, 8}}, 100, {{0, 0}, {8, 0}}, 64, 8},
+        {"empty sizes and rows of nothing", {{0, 0}, {0, 5}}, 1, {{0, 0}, {0, 0}}, 64, 5},
+        {"no sizes at all", {}, 100, {}, 64, 0},
+    };
+    for (const Case& c : cases) {
+        const RectPlacement placement = Velmora::PackRectsShelf(c.sizes, c.rowWidth);
+        ASSERT_TRUE(placement.fits) << c.what;
+        ASSERT_EQ(placement.positions.size(), c.positions.size()) << c.what;
+        for (size_t i = 0; i < c.positions.size(); ++i) {
+            EXPECT_EQ(placement.positions[i].x, c.positions[i].x) << c.what << ", rectangle " << i;
+            EXPECT_EQ(placement.positions[i].y, c.positions[i].y) << c.what << ", rectangle " << i;
+        }
+        EXPECT_EQ(placement.width, c.width) << c.what;
+        EXPECT_EQ(placement.height, c.height) << c.what;
+        EXPECT_EQ(placement.unplaced, 0U) << c.what;
+    }
+}
+
+TEST(ShelfPlanner, RefusesNegativeSizesAndAtlasesBeyond32Bits) {
+    const struct {
+        const char* what;
+        std::vector<Size2D> sizes;
+    } cases[] = {
+        {"negative width", {{4, 4}, {-1, 4}}},
+        {"negative height", {{4, -4}}},
+        {"rows stacked past 2^31 - 1", {{10, 2000000000}, {10, 2000000000}}},
+        {"64 x 40000000 is past 2^31 - 1 pixels", {{64, 40000000}}},
+    };
+    for (const auto& c : cases) {
+        const RectPlacement placement = Velmora::PackRectsShelf(c.sizes, 8);
+        EXPECT_FALSE(placement.fits) << c.what;
+        EXPECT_TRUE(placement.positions.empty()) << c.what;
+        EXPECT_EQ(placement.width, 0) << c.what;
+        EXPECT_EQ(placement.height, 0) << c.what;
+        EXPECT_EQ(placement.unplaced, c.sizes.size()) << c.what;
+    }
+}
+
+// Every frame with its extrusion inside the atlas, `padding` away from the
+// atlas's edges and from every other frame's extrusion.
+void ExpectSpacedOut(const std::vector<Size2D>& frames, const AtlasGeometry& geometry, const AtlasPlan& plan,
+                     const std::string& what) {
+    ASSERT_EQ(plan.positions.size(), frames.size()) << what;
+    const int64_t e = geometry.extrude;
+    const int64_t p = geometry.padding;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const int64_t left = plan.positions[i].x - e;
+        const int64_t top = plan.positions[i].y - e;
+        const int64_t right = plan.positions[i].x + frames[i].w + e;
+        const int64_t bottom = plan.positions[i].y + frames[i].h + e;
+        EXPECT_GE(left, p) << what << ": frame " << i << " too near the left edge";
+        EXPECT_GE(top, p) << what << ": frame " << i << " too near the top edge";
+        EXPECT_LE(right, plan.width - p) << what << ": frame " << i << " too near the right edge";
+        EXPECT_LE(bottom, plan.height - p) << what << ": frame " << i << " too near the bottom edge";
+        for (size_t j = i + 1; j < frames.size(); ++j) {
+            const int64_t left2 = plan.positions[j].x - e;
+            const int64_t top2 = plan.positions[j].y - e;
+            const int64_t right2 = plan.positions[j].x + frames[j].w + e;
+            const int64_t bottom2 = plan.positions[j].y + frames[j].h + e;
+            const bool apart = right + p <= left2 || right2 + p <= left || bottom + p <= top2 || bottom2 + p <= top;
+            EXPECT_TRUE(apart) << what << ": frames " << i << " and " << j << " closer than the padding";
+        }
+    }
+}
+
+bool IsPowerOfTwo(int32_t value) { return value > 0 && (value & (value - 1)) == 0; }
+
+TEST(AtlasPlan, CellsKeepPaddingAndExtrusionAroundEveryFrameWithBothPackers) {
+    const std::vector<Size2D> frames = {{30, 20}, {12, 40}, {25, 25}, {1, 1}, {50, 8}};
+    struct Case {
+        const char* what;
+        AtlasGeometry geometry;
+    };
+    const Case cases[] = {
+        {"bare", {0, 0, false, 8192, 8192}},
+        {"padding", {3, 0, false, 8192, 8192}},
+        {"extrusion", {0, 2, false, 8192, 8192}},
+        {"padding and extrusion", {4, 1, false, 8192, 8192}},
+        {"power of two", {2, 1, true, 8192, 8192}},
+    };
+    for (const Case& c : cases) {
+        for (const PackerKind packer : {PackerKind::MaxRects, PackerKind::Shelf}) {
+            const std::string what =
+                std::string(c.what) + (packer == PackerKind::Shelf ? " (shelf)" : " (maxrects)");
+            const AtlasPlan plan = Velmora::PlanAtlas(frames, c.geometry, packer, 100);
+            ASSERT_EQ(plan.failure, PlanFailure::None) << what;
+            ExpectSpacedOut(frames, c.geometry, plan, what);
+            if (c.geometry.powerOfTwo) {
+                EXPECT_TRUE(IsPowerOfTwo(plan.width) && IsPowerOfTwo(plan.height))
+                    << what << ": " << plan.width << "x" << plan.height;
+                continue;
+            }
+            // Without rounding the atlas ends exactly `padding` past the
+            // farthest frame on at least one side each way: nothing wasted.
+            int64_t right = 0;
+            int64_t bottom = 0;
+            for (size_t i = 0; i < frames.size(); ++i) {
+                right = std::max<int64_t>(right, plan.positions[i].x + frames[i].w + c.geometry.extrude);
+                bottom = std::max<int64_t>(bottom, plan.positions[i].y + frames[i].h + c.geometry.extrude);
+            }
+            if (packer == PackerKind::MaxRects) {
+                EXPECT_EQ(plan.width, right + c.geometry.padding) << what;
+            } else {
+                EXPECT_EQ(plan.width, std::max<int64_t>(right + c.geometry.padding, 64 + c.geometry.padding))
+                    << what;
+            }
+            EXPECT_EQ(plan.height, bottom + c.geometry.padding) << what;
+        }
+    }
+}
+
+TEST(AtlasPlan, ShelfRowsCountTheCellsNotTheFrames) {
+    // Cells of 10 + 2 * 1 + 2 = 14: seven fill a row of 100 (98), the
+    // eighth starts the next one.
+    const std::vector<Size2D> frames(8, Size2D{10, 10});
+    const AtlasPlan plan = Velmora::PlanAtlas(frames, AtlasGeometry{2, 1, false, 8192, 8192}, PackerKind::Shelf, 100);
+    ASSERT_EQ(plan.failure, PlanFailure::None);
+    EXPECT_EQ(plan.positions[6].x, 3 + 6 * 14);
+    EXPECT_EQ(plan.positions[6].y, 3);
+    EXPECT_EQ(plan.positions[7].x, 3);
+    EXPECT_EQ(plan.positions[7].y, 3 + 14);
+}
+
+TEST(AtlasPlan, RefusalsSayWhyAndHowManyFramesAreLeftOut) {
+    struct Case {
+        const char* what;
+        std::vector<Size2D> frames;
+        AtlasGeometry geometry;
+        PackerKind packer;
+        PlanFailure failure;
+        size_t unplaced;
+    };
+    const Case cases[] = {
+        {"a frame larger than the limit", {{10, 10}, {90, 10}}, {0, 0, false, 64, 64}, PackerKind::MaxRects,
+         PlanFailure::FramesOutside, 1},
+        {"padding fills the limit", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, PlanFailure::NoRoom, 0},
+        {"power of two shrinks the limit below the frames", {{70, 10}}, {0, 0, true, 100, 100},
+         PackerKind::MaxRects, PlanFailure::FramesOutside, 1},
+        {"shelf rows past the limit", {{30, 40}, {30, 40}, {30, 40}}, {0, 0, false, 64, 64}, PackerKind::Shelf,
+         PlanFailure::FramesOutside, 1},
+        {"the shelf is 64 wide at least", {{8, 8}}, {0, 0, false, 50, 50}, PackerKind::Shelf,
+         PlanFailure::ShelfTooWide, 0},
+        {"the padding before the shelf counts", {{60, 8}}, {5, 0, false, 64, 64}, PackerKind::Shelf,
+         PlanFailure::FramesOutside, 1},
+    };
+    for (const Case& c : cases) {
+        // Shelf rows are 64 wide here: two 30 x 40 cells fill the first,
+        // the third starts a row that ends 80 pixels down.
+        const AtlasPlan plan = Velmora::PlanAtlas(c.frames, c.geometry, c.packer, 64);
+        EXPECT_EQ(plan.failure, c.failure) << c.what;
+        EXPECT_EQ(plan.unplaced, c.unplaced) << c.what;
+        EXPECT_TRUE(plan.positions.empty()) << c.what;
+        EXPECT_EQ(plan.width, 0) << c.what;
+    }
+    EXPECT_EQ(Velmora::AtlasLimit(AtlasGeometry{0, 0, true, 100, 8192}).w, 64);
+    EXPECT_EQ(Velmora::AtlasLimit(AtlasGeometry{0, 0, true, 100, 8192}).h, 8192);
+    EXPECT_EQ(Velmora::AtlasLimit(AtlasGeometry{0, 0, false, 100, 90}).h, 90);
+}
+
+}  // namespace
