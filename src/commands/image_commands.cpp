@@ -5,6 +5,7 @@
 #include "commands/commands.h"
 #include "frame_features.h"
 #include "formats/sheet.h"
+#include "io/output_lock.h"
 #include "io/output_set.h"
 #include "io/png_io.h"
 #include "support/report.h"
@@ -105,17 +106,24 @@ int RunNormalMapChecked(const Arguments& args, std::ostream& out, std::ostream& 
     }
     const std::string& input = settings.operands[0];
     const std::string& output = settings.operands[1];
+    // Taken first: it refuses a target that is not a regular file, and
+    // clears what a killed run on the same output left behind.
+    Io::OutputLock lock;
+    std::string error;
+    if (!lock.Acquire(output, Io::OutputLock::Scope::File, error)) {
+        ReportLine(err, error);
+        return kStatusFailed;
+    }
     Image image;
     if (!DecodeFile(input, image, err)) {
         return kStatusFailed;
     }
     Io::OutputFile file{output, {}};
-    std::string error;
     if (!Io::EncodePng(NormalMapImage(image, settings.features.strength), file.bytes, error)) {
         ReportProblem(err, output, error);
         return kStatusFailed;
     }
-    if (!Io::CommitOutputs({std::move(file)}, error)) {
+    if (!Io::CommitOutputs(lock, {std::move(file)}, error)) {
         ReportLine(err, error);
         return kStatusFailed;
     }

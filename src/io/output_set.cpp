@@ -1,13 +1,19 @@
 // The output set, in three steps, each undone on failure:
 //
 //   1. stage:   create missing folders; write every file to a temporary
-//               ".<name>.velmora-<pid>-<n>.tmp" beside its target, created
-//               exclusively so nothing else is ever overwritten;
-//   2. commit:  per file, move an existing target aside to a backup
-//               ".<name>.velmora-<pid>-<n>.old", then rename the
-//               temporary into place;
+//               ".velmora-<hex>.tmp" beside its target, created exclusively
+//               so nothing else is ever overwritten;
+//   2. commit:  flush the temporaries to the disk; then per file, move an
+//               existing target aside to a backup ".velmora-<hex>.old" and
+//               rename the temporary into place; flush the folders;
 //   3. finish:  remove the backups.
 // A target that already holds exactly the new bytes is left as it is.
+//
+// A set made under an OutputLock keeps a journal of all this (see
+// commit_journal.h), so a run killed at any moment is finished or undone by
+// the next; and, when it keeps a manifest, it knows which files earlier
+// runs wrote for the same name and removes those it no longer writes, in
+// the same commit.
 //
 // Failure in 1 or 2 removes what was placed, renames the backups back,
 // removes the temporaries and the folders step 1 created. On POSIX systems
@@ -15,25 +21,23 @@
 // arrives after the set is whole or gone, never half-way.
 #include "io/output_set.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#include <sys/stat.h>
-#else
+#ifndef _WIN32
 #include <csignal>
 #include <pthread.h>
-#include <unistd.h>
 #endif
+
+#include "commit_journal.h"
+#include "file_ops.h"
+#include "io/output_lock.h"
 
 namespace Velmora::Io {
 
@@ -41,8 +45,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using FileOps::Kind;
+using FileOps::KindOf;
+
 #ifdef _WIN32
-// Console interrupts have no cheap equivalent; temporaries may remain there.
+// Console interrupts have no cheap equivalent; the journal covers them.
 struct DeferSignals {
     DeferSignals() {}  // user-provided: an unused guard is not a warning
 };
@@ -72,99 +79,113 @@ private:
 #endif
 
 struct Staged {
-    OutputFile file;  // bytes released once the temporary is written
+    std::string path;  // as the caller named it, for messages
     fs::path target;
-    fs::path temp;    // empty until written
-    fs::path backup;  // empty unless a previous target was moved aside
-    int fd = -1;      // the temporary, while it is being written in pieces
-    bool placed = false;
+    Journal::Move move;  // temp empty until written; backup set at commit
+    int fd = -1;         // the temporary, while it is being written in pieces
     bool unchanged = false;  // the target already holds exactly these bytes
 };
+
+bool SameBytes(std::ifstream& in, const uint8_t* bytes, size_t size) {
+    std::vector<char> held(size);
+    return static_cast<bool>(in.read(held.data(), static_cast<std::streamsize>(size))) &&
+           std::equal(held.begin(), held.end(), bytes, [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+}
 
 // Whether `target` is a regular file holding exactly `bytes`. Such a file is
 // left alone: no new inode, no rename, and its modification time stays, so
 // engines watching the folder do not import it again.
 bool HoldsExactly(const fs::path& target, const std::vector<uint8_t>& bytes) {
     std::error_code ec;
-    if (fs::symlink_status(target, ec).type() != fs::file_type::regular ||
-        fs::file_size(target, ec) != bytes.size() || ec) {
+    if (KindOf(target) != Kind::Regular || fs::file_size(target, ec) != bytes.size() || ec) {
         return false;
     }
     std::ifstream in(target, std::ios::binary);
-    std::vector<char> held(bytes.size());
-    if (!in.read(held.data(), static_cast<std::streamsize>(held.size()))) {
-        return bytes.empty() && in.good();
+    return bytes.empty() ? in.good() : SameBytes(in, bytes.data(), bytes.size());
+}
+
+std::string Relative(const fs::path& path, const fs::path& folder) {
+    return path.lexically_normal().lexically_relative(folder.lexically_normal()).generic_u8string();
+}
+
+}  // namespace
+
+struct OutputSet::State {
+    DeferSignals deferSignals;
+    const OutputLock* lock = nullptr;
+    bool keepsManifest = false;
+    Journal::Writer journal;
+    std::vector<Staged> items;
+    std::vector<Journal::Move> removals;  // stale files of earlier runs
+    std::vector<fs::path> prunes;         // their folders, once empty
+    std::set<fs::path> seen;
+    std::vector<fs::path> createdFolders;
+    bool committing = false;
+    bool finished = false;
+
+    bool Admit(const Staged& item, std::string& error);
+    bool Record(const std::string& kind, const fs::path& path, std::string& error);
+    bool CreateParents(const Staged& item, std::string& error);
+    bool OpenTemporary(Staged& item, std::string& error);
+    bool CloseTemporary(Staged& item, std::string& error);
+    bool StageBytes(OutputFile file, std::string& error);
+    bool AddManifest(std::string& error);
+    bool Commit(std::string& error);
+    void RollBack();
+};
+
+// The checks every staged file passes before anything is written.
+bool OutputSet::State::Admit(const Staged& item, std::string& error) {
+    if (finished || committing) {
+        error = item.path + ": the output set is already finished";
+        return false;
     }
-    return std::equal(held.begin(), held.end(), bytes.begin(),
-                      [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
-}
-
-int ProcessId() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return static_cast<int>(getpid());
-#endif
-}
-
-// Creates `path` only if nothing has that name; -1 with errno otherwise.
-int CreateExclusive(const fs::path& path) {
-#ifdef _WIN32
-    return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-#else
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const size_t chunk = std::min<size_t>(bytes.size() - done, size_t{1} << 30);
-#ifdef _WIN32
-        const int wrote = _write(fd, bytes.data() + done, static_cast<unsigned>(chunk));
-#else
-        const ssize_t wrote = write(fd, bytes.data() + done, chunk);
-        if (wrote < 0 && errno == EINTR) continue;
-#endif
-        if (wrote <= 0) return false;
-        done += static_cast<size_t>(wrote);
+    if (item.path.empty() || !item.target.has_filename() || item.target.filename() == "." ||
+        item.target.filename() == "..") {
+        error = item.path + ": not a file name";
+        return false;
+    }
+    if (!seen.insert(item.target.lexically_normal()).second) {
+        error = item.path + ": written twice in one set";
+        return false;
+    }
+    const Kind kind = KindOf(item.target);
+    if (kind == Kind::Folder) {
+        error = item.path + ": is a folder";
+        return false;
+    }
+    // Devices, pipes and sockets are never replaced by a regular file.
+    if (kind == Kind::Other) {
+        error = item.path + ": not a regular file";
+        return false;
+    }
+    if (lock != nullptr && !OutputLock::Owns(lock->Base(), Relative(item.target, lock->Folder()), false)) {
+        error = item.path + ": not one of the files named after " + lock->Base();
+        return false;
     }
     return true;
 }
 
-bool CloseFile(int fd) {
-#ifdef _WIN32
-    return _close(fd) == 0;
-#else
-    return close(fd) == 0;
-#endif
+bool OutputSet::State::Record(const std::string& kind, const fs::path& path, std::string& error) {
+    if (lock == nullptr) return true;
+    if (!journal.IsOpen() && !journal.Open(lock->JournalPath(), lock->Folder(), error)) return false;
+    if (!journal.Add(kind, {path})) {
+        error = lock->JournalPath().u8string() + ": " + FileOps::ErrnoReason(errno);
+        return false;
+    }
+    return true;
 }
 
-std::string Reason(const std::error_code& ec) {
-    if (ec == std::errc::no_such_file_or_directory) return "no such file or folder";
-    if (ec == std::errc::permission_denied) return "permission denied";
-    if (ec == std::errc::no_space_on_device) return "no space left on device";
-    if (ec == std::errc::read_only_file_system) return "read-only file system";
-    return "cannot write file";
-}
-
-fs::path SiblingName(const fs::path& target, int n, const char* suffix) {
-    return target.parent_path() /
-           fs::u8path("." + target.filename().u8string() + ".velmora-" + std::to_string(ProcessId()) + "-" +
-                      std::to_string(n) + suffix);
-}
-
-// Creates the missing folders above `target`, outermost first, appending
-// each to `created`.
-bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::string& error) {
+// Creates the missing folders above the target, outermost first.
+bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
     std::vector<fs::path> missing;
     std::error_code ec;
     fs::path folder = item.target.parent_path();
     while (!folder.empty()) {
-        const fs::file_status status = fs::status(folder, ec);
-        if (status.type() != fs::file_type::not_found) {
-            if (!fs::is_directory(status)) {
-                error = item.file.path + ": " + folder.u8string() + " is not a folder";
+        const Kind kind = KindOf(folder);
+        if (kind != Kind::Missing) {
+            if (kind != Kind::Folder && !fs::is_directory(folder, ec)) {
+                error = item.path + ": " + folder.u8string() + " is not a folder";
                 return false;
             }
             break;
@@ -174,10 +195,11 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
         folder = folder.parent_path();
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (!Record("folder", *it, error)) return false;
         // "a/.." may exist by the time it is reached: not ours to remove.
-        if (fs::create_directory(*it, ec)) created.push_back(*it);
+        if (fs::create_directory(*it, ec)) createdFolders.push_back(*it);
         if (ec) {
-            error = item.file.path + ": cannot create folder " + it->u8string() + ": " + Reason(ec);
+            error = item.path + ": cannot create folder " + it->u8string() + ": " + FileOps::Reason(ec);
             return false;
         }
     }
@@ -185,161 +207,103 @@ bool CreateParents(const Staged& item, std::vector<fs::path>& created, std::stri
 }
 
 // Creates the item's temporary and leaves it open in `item.fd`.
-bool OpenTemporary(Staged& item, std::string& error) {
-    for (int n = 0; n < 1000; ++n) {
-        const fs::path temp = SiblingName(item.target, n, ".tmp");
-        const int fd = CreateExclusive(temp);
+bool OutputSet::State::OpenTemporary(Staged& item, std::string& error) {
+    const std::string key = item.target.lexically_normal().generic_u8string();
+    for (int n = 0; n < 100; ++n) {
+        const fs::path temp = item.target.parent_path() / FileOps::SiblingFileName(key, n, "tmp");
+        if (KindOf(temp) != Kind::Missing) continue;
+        if (!Record("temp", temp, error)) return false;
+        const int fd = FileOps::CreateExclusive(temp);
         if (fd < 0) {
             if (errno == EEXIST) continue;
-            error = item.file.path + ": " + Reason(std::error_code(errno, std::generic_category()));
+            error = item.path + ": " + FileOps::ErrnoReason(errno);
             return false;
         }
-        item.temp = temp;
+        item.move.temp = temp;
         item.fd = fd;
         return true;
     }
-    error = item.file.path + ": cannot create a temporary file";
+    error = item.path + ": cannot create a temporary file";
     return false;
 }
 
-bool WriteTemporary(Staged& item, std::string& error) {
-    if (!OpenTemporary(item, error)) {
-        return false;
-    }
-    const bool wrote = WriteAll(item.fd, item.file.bytes);
-    const int writeErrno = errno;
-    const bool closed = CloseFile(item.fd);
+bool OutputSet::State::CloseTemporary(Staged& item, std::string& error) {
+    const bool flushed = !FileOps::FlushEachFile() || FileOps::FlushFile(item.fd);
+    const int flushErrno = errno;
+    const bool closed = FileOps::CloseFile(item.fd);
     item.fd = -1;
-    if (!closed || !wrote) {
-        error = item.file.path + ": " + Reason(std::error_code(wrote ? errno : writeErrno, std::generic_category()));
+    if (!flushed || !closed) {
+        error = item.path + ": " + FileOps::ErrnoReason(flushed ? errno : flushErrno);
         return false;
     }
     return true;
 }
-
-bool Place(Staged& item, std::string& error) {
-    std::error_code ec;
-    if (fs::symlink_status(item.target, ec).type() != fs::file_type::not_found) {
-        for (int n = 0; n < 1000 && item.backup.empty(); ++n) {
-            const fs::path backup = SiblingName(item.target, n, ".old");
-            if (fs::symlink_status(backup, ec).type() == fs::file_type::not_found) {
-                fs::rename(item.target, backup, ec);
-                if (ec) {
-                    error = item.file.path + ": cannot replace file: " + Reason(ec);
-                    return false;
-                }
-                item.backup = backup;
-            }
-        }
-        if (item.backup.empty()) {
-            error = item.file.path + ": cannot replace file";
-            return false;
-        }
-    }
-    fs::rename(item.temp, item.target, ec);
-    if (ec) {
-        error = item.file.path + ": " + Reason(ec);
-        return false;
-    }
-    item.temp.clear();
-    item.placed = true;
-    return true;
-}
-
-void RollBack(std::vector<Staged>& items, const std::vector<fs::path>& createdFolders) {
-    std::error_code ec;
-    for (auto it = items.rbegin(); it != items.rend(); ++it) {
-        // Left open only when making its pieces threw.
-        if (it->fd >= 0) CloseFile(it->fd);
-        if (it->placed) fs::remove(it->target, ec);
-        if (!it->backup.empty()) fs::rename(it->backup, it->target, ec);
-        if (!it->temp.empty()) fs::remove(it->temp, ec);
-    }
-    for (auto it = createdFolders.rbegin(); it != createdFolders.rend(); ++it) {
-        fs::remove(*it, ec);  // only empty folders go
-    }
-}
-
-}  // namespace
-
-struct OutputSet::State {
-    DeferSignals deferSignals;
-    std::vector<Staged> items;
-    std::set<fs::path> seen;
-    std::vector<fs::path> createdFolders;
-    bool finished = false;
-};
 
 OutputSet::OutputSet() : state_(std::make_unique<State>()) {}
 
+OutputSet::OutputSet(const OutputLock& lock, bool keepsManifest) : state_(std::make_unique<State>()) {
+    state_->lock = &lock;
+    state_->keepsManifest = keepsManifest;
+}
+
 OutputSet::~OutputSet() {
     if (!state_->finished) {
-        RollBack(state_->items, state_->createdFolders);
+        state_->RollBack();
     }
 }
 
-namespace {
-
-// The checks every staged file passes before anything is written.
-bool Admit(const Staged& item, bool finished, std::set<fs::path>& seen, std::string& error) {
-    std::error_code ec;
-    if (finished) {
-        error = item.file.path + ": the output set is already finished";
-        return false;
+void OutputSet::State::RollBack() {
+    if (committing) journal.AddText("rollback\n", true);
+    for (auto it = removals.rbegin(); it != removals.rend(); ++it) Journal::Back(*it);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        // Left open only when making its pieces threw.
+        if (it->fd >= 0) FileOps::CloseFile(it->fd);
+        if (!it->move.temp.empty()) Journal::Back(it->move);
     }
-    if (item.file.path.empty() || !item.target.has_filename()) {
-        error = item.file.path + ": not a file name";
-        return false;
-    }
-    if (!seen.insert(item.target.lexically_normal()).second) {
-        error = item.file.path + ": written twice in one set";
-        return false;
-    }
-    if (fs::is_directory(item.target, ec)) {
-        error = item.file.path + ": is a folder";
-        return false;
-    }
-    return true;
+    Journal::RemoveEmptyFolders(createdFolders);
+    journal.Remove();
+    finished = true;
 }
 
-}  // namespace
-
-bool OutputSet::Stage(OutputFile file, std::string& error) {
-    State& state = *state_;
+bool OutputSet::State::StageBytes(OutputFile file, std::string& error) {
     Staged item;
     // Kept as written, so messages name folders in the caller's words.
     item.target = fs::u8path(file.path);
-    item.file = std::move(file);
-    if (!Admit(item, state.finished, state.seen, error)) {
+    item.path = std::move(file.path);
+    if (!Admit(item, error)) {
         return false;
     }
-    item.unchanged = HoldsExactly(item.target, item.file.bytes);
-    const bool written = item.unchanged || (CreateParents(item, state.createdFolders, error) &&
-                                            WriteTemporary(item, error));
-    // The bytes live on in the temporary (or the unchanged target).
-    item.file.bytes = {};
-    state.items.push_back(std::move(item));
+    item.move.target = item.target;
+    item.unchanged = HoldsExactly(item.target, file.bytes);
+    bool written = item.unchanged;
+    if (!written && CreateParents(item, error) && OpenTemporary(item, error)) {
+        written = FileOps::WriteAll(item.fd, file.bytes);
+        if (!written) error = item.path + ": " + FileOps::ErrnoReason(errno);
+        written = CloseTemporary(item, error) && written;
+    }
+    items.push_back(std::move(item));
     return written;
 }
+
+bool OutputSet::Stage(OutputFile file, std::string& error) { return state_->StageBytes(std::move(file), error); }
 
 bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std::string& error) {
     State& state = *state_;
     Staged item;
     item.target = fs::u8path(path);
-    item.file.path = path;
-    if (!Admit(item, state.finished, state.seen, error)) {
+    item.path = path;
+    if (!state.Admit(item, error)) {
         return false;
     }
+    item.move.target = item.target;
     // The target is compared piece by piece as the temporary is written;
     // if it held exactly these bytes the temporary goes and it stays.
-    std::error_code ec;
     std::ifstream old;
-    if (fs::symlink_status(item.target, ec).type() == fs::file_type::regular) {
+    if (KindOf(item.target) == Kind::Regular) {
         old.open(item.target, std::ios::binary);
     }
     bool same = old.is_open();
-    std::vector<char> held;
-    const bool opened = CreateParents(item, state.createdFolders, error) && OpenTemporary(item, error);
+    const bool opened = state.CreateParents(item, error) && state.OpenTemporary(item, error);
     // Recorded at once, so a failure below removes the temporary.
     state.items.push_back(item);
     Staged& staged = state.items.back();
@@ -350,58 +314,149 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
     std::vector<uint8_t> piece;
     std::string failure;
     while (written && next(piece, failure)) {
-        written = WriteAll(staged.fd, piece);
+        written = FileOps::WriteAll(staged.fd, piece);
         if (!written) {
-            error = path + ": " + Reason(std::error_code(errno, std::generic_category()));
+            error = path + ": " + FileOps::ErrnoReason(errno);
         }
-        if (same) {
-            held.resize(piece.size());
-            same = old.read(held.data(), static_cast<std::streamsize>(held.size())) &&
-                   std::equal(held.begin(), held.end(), piece.begin(),
-                              [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
-        }
+        same = same && SameBytes(old, piece.data(), piece.size());
     }
     if (written && !failure.empty()) {
         error = path + ": " + failure;
         written = false;
     }
-    const int closeErrno = CloseFile(staged.fd) ? 0 : errno;
-    staged.fd = -1;
-    if (written && closeErrno != 0) {
-        error = path + ": " + Reason(std::error_code(closeErrno, std::generic_category()));
-        written = false;
-    }
+    written = state.CloseTemporary(staged, error) && written;
     if (written && same && old.peek() == std::ifstream::traits_type::eof()) {
-        fs::remove(staged.temp, ec);
+        std::error_code ec;
+        fs::remove(staged.move.temp, ec);
         if (!ec) {
-            staged.temp.clear();
+            staged.move.temp.clear();
             staged.unchanged = true;
         }
     }
     return written;
 }
 
-bool OutputSet::Commit(std::string& error) {
-    State& state = *state_;
-    if (state.finished) {
+// The manifest lists every file of the set (relative to the lock's folder);
+// files an earlier run's manifest lists and this set no longer writes are
+// removed in the same commit, and nothing else ever is.
+bool OutputSet::State::AddManifest(std::string& error) {
+    const fs::path manifest = lock->ManifestPath();
+    std::set<std::string> owned;
+    for (const Staged& item : items) owned.insert(Relative(item.target, lock->Folder()));
+    owned.insert(Relative(manifest, lock->Folder()));
+    std::ifstream old(manifest, std::ios::binary);
+    std::string line;
+    std::getline(old, line);  // the heading
+    while (std::getline(old, line)) {
+        if (!Journal::Decode(line, line)) continue;
+        const fs::path relative = fs::u8path(line);
+        if (owned.count(line) != 0 || line.empty() || line.find("..") != std::string::npos || relative.is_absolute() ||
+            !OutputLock::Owns(lock->Base(), line, false)) {
+            continue;
+        }
+        const fs::path stale = lock->Folder() / relative;
+        const Kind kind = KindOf(stale);
+        if (kind != Kind::Regular && kind != Kind::Symlink) continue;
+        Journal::Move removal;
+        removal.target = stale;
+        for (int n = 0; n < 100 && removal.backup.empty(); ++n) {
+            const fs::path backup = stale.parent_path() / FileOps::SiblingFileName(line, n, "old");
+            if (KindOf(backup) == Kind::Missing) removal.backup = backup;
+        }
+        if (removal.backup.empty()) continue;
+        removals.push_back(removal);
+        for (fs::path folder = stale.parent_path(); Relative(folder, lock->Folder()) != "." &&
+                                                    Relative(folder, lock->Folder()).rfind("..", 0) != 0;
+             folder = folder.parent_path()) {
+            prunes.push_back(folder);
+        }
+    }
+    std::string text = "velmora2d manifest 1\n";
+    for (const std::string& name : owned) text += Journal::Encode(name) + "\n";
+    return StageBytes(OutputFile{manifest.u8string(), std::vector<uint8_t>(text.begin(), text.end())}, error);
+}
+
+bool OutputSet::State::Commit(std::string& error) {
+    if (finished || committing) {
         error = "the output set is already finished";
         return false;
     }
-    for (Staged& item : state.items) {
-        if (!item.unchanged && !Place(item, error)) {
+    if (lock != nullptr && keepsManifest && !AddManifest(error)) {
+        return false;
+    }
+    std::vector<Journal::Move> moves;
+    std::vector<fs::path> folders;
+    if (lock != nullptr) folders.push_back(lock->Folder());
+    for (Staged& item : items) {
+        if (item.unchanged) continue;
+        folders.push_back(item.target.parent_path());
+        if (KindOf(item.target) != Kind::Missing) {
+            const std::string key = item.target.lexically_normal().generic_u8string();
+            for (int n = 0; n < 100 && item.move.backup.empty(); ++n) {
+                const fs::path backup = item.target.parent_path() / FileOps::SiblingFileName(key, n, "old");
+                if (KindOf(backup) == Kind::Missing) item.move.backup = backup;
+            }
+            if (item.move.backup.empty()) {
+                error = item.path + ": cannot replace file";
+                return false;
+            }
+        }
+        moves.push_back(item.move);
+    }
+    moves.insert(moves.end(), removals.begin(), removals.end());
+    // The temporaries' bytes reach the disk before the plan that renames
+    // them, and the plan before the first rename.
+    if (lock != nullptr) {
+        std::string plan = "commit\n";
+        for (const Journal::Move& move : moves) {
+            plan += "move " + (move.temp.empty() ? std::string("-") : Journal::Encode(journal.Relative(move.temp))) +
+                    " " + Journal::Encode(journal.Relative(move.target)) + " " +
+                    (move.backup.empty() ? std::string("-") : Journal::Encode(journal.Relative(move.backup))) + "\n";
+        }
+        for (const fs::path& folder : prunes) plan += "prune " + Journal::Encode(journal.Relative(folder)) + "\n";
+        plan += "end\n";
+        if (!journal.IsOpen() && !journal.Open(lock->JournalPath(), lock->Folder(), error)) return false;
+        if (!FileOps::FlushFolders(folders) || !journal.AddText(plan, true)) {
+            error = lock->JournalPath().u8string() + ": " + FileOps::ErrnoReason(errno);
+            return false;
+        }
+    }
+    committing = true;
+    for (size_t i = 0; i < moves.size(); ++i) {
+        std::string why;
+        if (!Journal::Forward(moves[i], false, why)) {
+            error = moves[i].target.u8string() + ": " + why;
+            for (const Staged& item : items) {
+                if (item.move.target == moves[i].target) error = item.path + ": " + why;
+            }
             return false;  // the destructor undoes it all
         }
     }
-    std::error_code ec;
-    for (const Staged& item : state.items) {
-        if (!item.backup.empty()) fs::remove(item.backup, ec);
+    if (lock != nullptr && (!FileOps::FlushFolders(folders) || !journal.AddText("complete\n", false))) {
+        error = lock->JournalPath().u8string() + ": " + FileOps::ErrnoReason(errno);
+        return false;
     }
-    state.finished = true;
+    for (const Journal::Move& move : moves) Journal::Finish(move);
+    Journal::RemoveEmptyFolders(prunes);
+    journal.Remove();
+    finished = true;
     return true;
 }
 
+bool OutputSet::Commit(std::string& error) { return state_->Commit(error); }
+
 bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error) {
     OutputSet set;
+    for (const OutputFile& file : files) {
+        if (!set.Stage(file, error)) {
+            return false;
+        }
+    }
+    return set.Commit(error);
+}
+
+bool CommitOutputs(const OutputLock& lock, const std::vector<OutputFile>& files, std::string& error) {
+    OutputSet set(lock, false);
     for (const OutputFile& file : files) {
         if (!set.Stage(file, error)) {
             return false;

@@ -26,9 +26,16 @@ struct OutputFile {
 // Termination signals are held back for the set's lifetime in the thread
 // that creates it and in threads started while it lives, so an interrupt
 // arrives after the set is whole or gone.
+class OutputLock;
+
 class OutputSet {
 public:
     OutputSet();
+    // A set under `lock`: journalled, so a kill at any moment is finished
+    // or undone by the next run; with `keepsManifest` it also records its
+    // files and removes those of earlier runs it no longer writes. Every
+    // file must be named after the lock's name.
+    OutputSet(const OutputLock& lock, bool keepsManifest);
     ~OutputSet();
     OutputSet(const OutputSet&) = delete;
     OutputSet& operator=(const OutputSet&) = delete;
@@ -51,6 +58,7 @@ private:
 // Writes every file or none. Returns false with `error` as one line
 // "PATH: reason" naming the file that failed.
 bool CommitOutputs(const std::vector<OutputFile>& files, std::string& error);
+bool CommitOutputs(const OutputLock& lock, const std::vector<OutputFile>& files, std::string& error);
 
 }  // namespace Velmora::Io
 

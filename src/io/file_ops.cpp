@@ -1,0 +1,144 @@
+#include "file_ops.h"
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <set>
+
+#ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace Velmora::Io::FileOps {
+
+int CreateExclusive(const fs::path& path) {
+#ifdef _WIN32
+    return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+    return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+}
+
+bool WriteAll(int fd, const uint8_t* data, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        const size_t chunk = std::min<size_t>(size - done, size_t{1} << 30);
+#ifdef _WIN32
+        const int wrote = _write(fd, data + done, static_cast<unsigned>(chunk));
+#else
+        const ssize_t wrote = write(fd, data + done, chunk);
+        if (wrote < 0 && errno == EINTR) continue;
+#endif
+        if (wrote <= 0) return false;
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+bool FlushFile(int fd) {
+#ifdef _WIN32
+    return _commit(fd) == 0;
+#else
+    return fsync(fd) == 0;
+#endif
+}
+
+bool CloseFile(int fd) {
+#ifdef _WIN32
+    return _close(fd) == 0;
+#else
+    return close(fd) == 0;
+#endif
+}
+
+bool FlushEachFile() {
+#ifdef __linux__
+    return false;
+#else
+    return true;
+#endif
+}
+
+bool FlushFolders(const std::vector<fs::path>& folders) {
+#ifdef _WIN32
+    // NTFS keeps its folder entries in its own journal; files were flushed
+    // as they were closed.
+    (void)folders;
+    return true;
+#else
+    bool ok = true;
+    std::set<dev_t> synced;
+    for (const fs::path& folder : folders) {
+        const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+        if (fd < 0) {
+            ok = false;
+            continue;
+        }
+#ifdef __linux__
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && synced.insert(info.st_dev).second) {
+            ok = syncfs(fd) == 0 && ok;
+        }
+#else
+        ok = fsync(fd) == 0 && ok;
+#endif
+        close(fd);
+    }
+    return ok;
+#endif
+}
+
+Kind KindOf(const fs::path& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(path, ec);
+    switch (status.type()) {
+    case fs::file_type::not_found:
+        return Kind::Missing;
+    case fs::file_type::regular:
+        return Kind::Regular;
+    case fs::file_type::symlink:
+        return Kind::Symlink;
+    case fs::file_type::directory:
+        return Kind::Folder;
+    default:
+        return ec ? Kind::Missing : Kind::Other;
+    }
+}
+
+std::string Reason(const std::error_code& ec) {
+    if (ec == std::errc::no_such_file_or_directory) return "no such file or folder";
+    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) return "permission denied";
+    if (ec == std::errc::no_space_on_device) return "no space left on device";
+    if (ec == std::errc::read_only_file_system) return "read-only file system";
+    if (ec == std::errc::filename_too_long) return "file name too long";
+    if (ec == std::errc::is_a_directory) return "is a folder";
+    if (ec == std::errc::not_a_directory) return "a part of the path is not a folder";
+    if (ec == std::errc::file_exists) return "a file of that name is in the way";
+    if (ec == std::errc::device_or_resource_busy) return "busy";
+    if (ec == std::errc::too_many_files_open || ec == std::errc::too_many_files_open_in_system) {
+        return "too many open files";
+    }
+    if (ec == std::errc::io_error) return "input/output error";
+    return "cannot write file";
+}
+
+std::string SiblingFileName(const std::string& key, int n, const char* suffix) {
+    // FNV-1a: short names that differ per target, the same on every run.
+    uint64_t hash = 14695981039346656037ULL;
+    const std::string text = key + '\n' + std::to_string(n);
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ULL;
+    }
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return std::string(".velmora-") + digits + "." + suffix;
+}
+
+}  // namespace Velmora::Io::FileOps

@@ -1,0 +1,51 @@
+// The small file operations the output set, its journal and its lock share:
+// exclusive creation, whole writes, flushes to the disk, and the system's
+// reason for a failure in words.
+#ifndef VELMORA_IO_FILE_OPS_H
+#define VELMORA_IO_FILE_OPS_H
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace Velmora::Io::FileOps {
+
+namespace fs = std::filesystem;
+
+// Creates `path` for writing only if nothing has that name; -1 with errno
+// otherwise.
+int CreateExclusive(const fs::path& path);
+bool WriteAll(int fd, const uint8_t* data, size_t size);
+inline bool WriteAll(int fd, const std::vector<uint8_t>& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
+// Pushes the file's data to the disk (fsync; FlushFileBuffers on Windows).
+bool FlushFile(int fd);
+bool CloseFile(int fd);
+
+// Pushes the data of every file written so far on the file systems of
+// `folders` to the disk, their folders' entries included. On Linux one
+// syncfs per file system, far cheaper than a flush per file for the
+// thousands of small files an atlas writes; elsewhere each folder is
+// flushed where the system allows it (files were flushed when closed).
+bool FlushFolders(const std::vector<fs::path>& folders);
+// Whether files are flushed one by one when closed (no FlushFolders that
+// covers their data on this system).
+bool FlushEachFile();
+
+// What a path names, not following a final symlink.
+enum class Kind { Missing, Regular, Symlink, Folder, Other };
+Kind KindOf(const fs::path& path);
+
+// The reason for `ec` in the system's plain words ("permission denied",
+// "file name too long", ...).
+std::string Reason(const std::error_code& ec);
+inline std::string ErrnoReason(int error) { return Reason(std::error_code(error, std::generic_category())); }
+
+// The short hidden name of a temporary or backup for `key` (attempt `n`):
+// ".velmora-<16 hex digits>.<suffix>", as long for every target.
+std::string SiblingFileName(const std::string& key, int n, const char* suffix);
+
+}  // namespace Velmora::Io::FileOps
+
+#endif  // VELMORA_IO_FILE_OPS_H
