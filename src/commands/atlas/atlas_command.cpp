@@ -12,6 +12,7 @@
 #include "atlas/inputs.h"
 #include "commands/commands.h"
 #include "io/file_io.h"
+#include "io/output_lock.h"
 #include "io/output_set.h"
 #include "io/png_streams.h"
 #include "support/progress.h"
@@ -61,9 +62,9 @@ bool PlanStage(const AtlasSettings& settings, const std::vector<Image>& images, 
 // image's file while its later bands still deflate. The set exists before
 // the encoders start, so their threads hold back termination signals as
 // the set does.
-bool WriteStage(const AtlasSettings& settings, std::vector<Io::OutputFile> documents,
+bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::vector<Io::OutputFile> documents,
                 const std::vector<std::pair<std::string, const Image*>>& pictures, std::string& error) {
-    Io::OutputSet output;
+    Io::OutputSet output(lock, true);
     Io::PngStreams encoding(pictures, settings.jobs);
     bool staged = true;
     for (size_t i = 0; staged && i < documents.size(); ++i) {
@@ -106,6 +107,15 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     }
     const std::string& prefix = settings.prefix;
     const FrameFeatures& features = settings.features;
+
+    // Before any input is read: a second run on the same prefix stops here,
+    // and what a killed run left half-done is made whole.
+    Io::OutputLock lock;
+    std::string error;
+    if (!lock.Acquire(prefix, Io::OutputLock::Scope::Prefix, error)) {
+        ReportLine(err, error);
+        return kStatusFailed;
+    }
 
     std::vector<InputFrame> frames;
     if (!GatherFrames(settings.operands, frames, err)) {
@@ -162,8 +172,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     const size_t fileCount = documents.size() + pictures.size();
 
     progress.Stage("encoding and writing");
-    std::string error;
-    const bool written = WriteStage(settings, std::move(documents), pictures, error);
+    const bool written = WriteStage(settings, lock, std::move(documents), pictures, error);
     progress.Done();
     if (!written) {
         ReportLine(err, error);
