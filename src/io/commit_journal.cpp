@@ -148,14 +148,21 @@ bool Read(const fs::path& path, const fs::path& folder, const std::string& base,
         error = path.u8string() + ": not a journal this program wrote (" + why + "); nothing was changed";
         return false;
     };
+    std::ostringstream whole;
+    whole << in.rdbuf();
+    std::string text = whole.str();
+    // A last line without its line feed was cut short by a kill: every
+    // record is written whole before anything it names is touched.
+    text.erase(text.rfind('\n') == std::string::npos ? 0 : text.rfind('\n') + 1);
+    std::istringstream lines(text);
     std::string line;
-    if (!std::getline(in, line) || line != kHeader) {
-        // Killed before the header was written: the run wrote nothing yet.
-        if (in.eof() && line.empty()) return true;
+    if (!std::getline(lines, line) || line != kHeader) {
+        // Killed while writing its first line: the run wrote nothing yet.
+        if (text.empty()) return true;
         return refuse("unknown first line");
     }
     bool inPlan = false;
-    while (std::getline(in, line)) {
+    while (std::getline(lines, line)) {
         std::istringstream words(line);
         std::string kind;
         words >> kind;
@@ -190,10 +197,9 @@ bool Read(const fs::path& path, const fs::path& folder, const std::string& base,
             record.rollingBack = true;
         } else if (kind == "complete" && record.planned) {
             record.complete = true;
-        } else if (!in.eof()) {
+        } else {
             return refuse("unknown record");
         }
-        // A last line without its line feed was cut by a kill: ignored.
     }
     return true;
 }

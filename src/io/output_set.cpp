@@ -22,9 +22,11 @@
 #include "io/output_set.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -34,6 +36,8 @@
 #include <csignal>
 #include <pthread.h>
 #endif
+
+#include <zlib.h>
 
 #include "commit_journal.h"
 #include "file_ops.h"
@@ -83,6 +87,7 @@ struct Staged {
     fs::path target;
     Journal::Move move;  // temp empty until written; backup set at commit
     int fd = -1;         // the temporary, while it is being written in pieces
+    std::string stamp;   // the file's Stamp, as the manifest records it
     bool unchanged = false;  // the target already holds exactly these bytes
 };
 
@@ -102,6 +107,47 @@ bool HoldsExactly(const fs::path& target, const std::vector<uint8_t>& bytes) {
     }
     std::ifstream in(target, std::ios::binary);
     return bytes.empty() ? in.good() : SameBytes(in, bytes.data(), bytes.size());
+}
+
+// A file's size and CRC-32, as the manifest records them: a file that still
+// has both holds what this program wrote.
+class Stamp {
+public:
+    void Add(const uint8_t* data, size_t size) {
+        size_ += size;
+        while (size > 0) {
+            const auto chunk = static_cast<uInt>(std::min<size_t>(size, size_t{1} << 30));
+            crc_ = crc32(crc_, data, chunk);
+            data += chunk;
+            size -= chunk;
+        }
+    }
+    std::string Text() const {
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08lx", crc_);
+        return std::to_string(size_) + " " + crc;
+    }
+
+private:
+    uint64_t size_ = 0;
+    uLong crc_ = crc32(0L, Z_NULL, 0);
+};
+
+std::string StampOfBytes(const std::vector<uint8_t>& bytes) {
+    Stamp stamp;
+    stamp.Add(bytes.data(), bytes.size());
+    return stamp.Text();
+}
+
+std::string StampOfFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    Stamp stamp;
+    std::vector<char> buffer(size_t{1} << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        stamp.Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(in.gcount()));
+    }
+    return in.eof() ? stamp.Text() : "";
 }
 
 std::string Relative(const fs::path& path, const fs::path& folder) {
@@ -281,6 +327,7 @@ bool OutputSet::State::StageBytes(OutputFile file, std::string& error) {
         if (!written) error = item.path + ": " + FileOps::ErrnoReason(errno);
         written = CloseTemporary(item, error) && written;
     }
+    item.stamp = StampOfBytes(file.bytes);
     items.push_back(std::move(item));
     return written;
 }
@@ -313,12 +360,14 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
     bool written = true;
     std::vector<uint8_t> piece;
     std::string failure;
+    Stamp stamp;
     while (written && next(piece, failure)) {
         written = FileOps::WriteAll(staged.fd, piece);
         if (!written) {
             error = path + ": " + FileOps::ErrnoReason(errno);
         }
         same = same && SameBytes(old, piece.data(), piece.size());
+        stamp.Add(piece.data(), piece.size());
     }
     if (written && !failure.empty()) {
         error = path + ": " + failure;
@@ -333,46 +382,56 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
             staged.unchanged = true;
         }
     }
+    staged.stamp = stamp.Text();
     return written;
 }
 
-// The manifest lists every file of the set (relative to the lock's folder);
-// files an earlier run's manifest lists and this set no longer writes are
-// removed in the same commit, and nothing else ever is.
+// The manifest lists every file of the set (relative to the lock's folder)
+// with its size and CRC-32. A file an earlier run's manifest
+// lists, that this set no longer writes and that still has the size and
+// time recorded, is removed in the same commit; nothing else ever is, so a
+// user's file, or one of ours the user has since edited, stays.
 bool OutputSet::State::AddManifest(std::string& error) {
     const fs::path manifest = lock->ManifestPath();
-    std::set<std::string> owned;
-    for (const Staged& item : items) owned.insert(Relative(item.target, lock->Folder()));
-    owned.insert(Relative(manifest, lock->Folder()));
+    const std::string manifestName = Relative(manifest, lock->Folder());
+    std::map<std::string, std::string> owned;  // name -> stamp
+    for (const Staged& item : items) owned[Relative(item.target, lock->Folder())] = item.stamp;
     std::ifstream old(manifest, std::ios::binary);
     std::string line;
     std::getline(old, line);  // the heading
     while (std::getline(old, line)) {
-        if (!Journal::Decode(line, line)) continue;
-        const fs::path relative = fs::u8path(line);
-        if (owned.count(line) != 0 || line.empty() || line.find("..") != std::string::npos || relative.is_absolute() ||
-            !OutputLock::Owns(lock->Base(), line, false)) {
+        std::istringstream words(line);
+        std::string size;
+        std::string crc;
+        std::string name;
+        if (!(words >> size >> crc >> name) || !Journal::Decode(name, name)) continue;
+        const fs::path relative = fs::u8path(name);
+        const bool plain = !relative.is_absolute() && !relative.has_root_name() &&
+                           std::none_of(relative.begin(), relative.end(),
+                                        [](const fs::path& part) { return part == ".." || part == "."; });
+        const fs::path stale = lock->Folder() / relative;
+        if (owned.count(name) != 0 || name == manifestName || !plain ||
+            !OutputLock::Owns(lock->Base(), name, false) || KindOf(stale) != Kind::Regular ||
+            StampOfFile(stale) != size + " " + crc) {
             continue;
         }
-        const fs::path stale = lock->Folder() / relative;
-        const Kind kind = KindOf(stale);
-        if (kind != Kind::Regular && kind != Kind::Symlink) continue;
         Journal::Move removal;
         removal.target = stale;
         for (int n = 0; n < 100 && removal.backup.empty(); ++n) {
-            const fs::path backup = stale.parent_path() / FileOps::SiblingFileName(line, n, "old");
+            const fs::path backup = stale.parent_path() / FileOps::SiblingFileName(name, n, "old");
             if (KindOf(backup) == Kind::Missing) removal.backup = backup;
         }
         if (removal.backup.empty()) continue;
         removals.push_back(removal);
-        for (fs::path folder = stale.parent_path(); Relative(folder, lock->Folder()) != "." &&
-                                                    Relative(folder, lock->Folder()).rfind("..", 0) != 0;
-             folder = folder.parent_path()) {
-            prunes.push_back(folder);
+        // Its folders go too once empty, up to the lock's folder.
+        for (fs::path folder = relative.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+            prunes.push_back(lock->Folder() / folder);
         }
     }
     std::string text = "velmora2d manifest 1\n";
-    for (const std::string& name : owned) text += Journal::Encode(name) + "\n";
+    for (const auto& [name, stamp] : owned) {
+        if (!stamp.empty()) text += stamp + " " + Journal::Encode(name) + "\n";
+    }
     return StageBytes(OutputFile{manifest.u8string(), std::vector<uint8_t>(text.begin(), text.end())}, error);
 }
 
