@@ -6,10 +6,10 @@
 #define VELMORA_FORMATS_SHEET_H
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "formats/unity_meta_reader.h"  // UnityKeptIds, ReadUnityKeptIds
 #include "velmora_engine.h"
 
 namespace Velmora::Formats {
@@ -65,20 +65,6 @@ std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& i
 // frame (`texturePath`: the frame's AtlasTexture .tres, relative) and one
 // CollisionPolygon2D per polygon, aligned with the sprite.
 std::string BuildGodotColliderScene(const SheetFrame& frame, const std::string& texturePath);
-
-// Unity ids kept from an existing .meta file.
-struct UnityKeptIds {
-    std::string guid;  // empty when none could be read
-    struct SpriteIds {
-        int64_t internalId = 0;
-        std::string spriteId;
-    };
-    std::map<std::string, SpriteIds> sprites;  // by sprite name
-};
-
-// Reads the guid and the per-sprite ids from an existing .png.meta text.
-// Never fails: anything unreadable is simply not kept.
-UnityKeptIds ReadUnityKeptIds(const std::string& metaText);
 
 // A stable 32-hex-digit guid for the asset at `key` (e.g. the output PREFIX
 // written with "/"), never all zero.
