@@ -112,7 +112,8 @@ protected:
         WriteBytes(relative, std::string(png.begin(), png.end()));
     }
     void WriteBytes(const std::string& relative, const std::string& bytes) const {
-        const fs::path path = root_ / "in" / relative;
+        // UTF-8, as the commands take names, on Windows too.
+        const fs::path path = root_ / "in" / fs::u8path(relative);
         fs::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << bytes;
     }
@@ -381,6 +382,76 @@ TEST_F(FileCommands, NamesThatDifferOnlyInNonUtf8BytesCollide) {
     EXPECT_TRUE(Snapshot(root_ / "out").empty());
 }
 #endif
+
+// Two names that Windows or macOS take for one file name would make one
+// frame's files overwrite the other's there. Each pair comes from its own
+// folder, so both files exist side by side on any system; the folders are
+// given in reverse so the message's order is the names' order.
+TEST_F(FileCommands, NamesThatWindowsOrMacOsTakeForOneFileAreRefused) {
+    struct Case {
+        const char* what;
+        std::string first;  // the name that sorts first
+        std::string second;
+        std::string reason;
+    };
+    const std::string windowsAndMac = "differ only in case; their files would collide on Windows and macOS";
+    const Case cases[] = {
+        {"ASCII case", "UP", "up", windowsAndMac},
+        {"case in a folder of the name", "Hero/walk_0", "hero/walk_0", windowsAndMac},
+        {"accented capitals", "\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9", windowsAndMac},
+        {"final and other sigma", "\xCF\x82", "\xCF\x83", windowsAndMac},
+        // Folding keeps the dotless i apart; Windows upper-cases both to I.
+        {"dotless i", "i", "\xC4\xB1", "differ only in case; their files would collide on Windows"},
+        // Full case folding turns the sharp s into ss.
+        {"sharp s", "STRASSE", "Stra\xC3\x9F" "e",
+         "are equal under Unicode case folding; their files may collide on case-insensitive file systems"},
+        {"composed and decomposed accent", "cafe\xCC\x81", "caf\xC3\xA9",
+         "differ only in how accents are encoded; their files would collide on macOS"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const std::string folder = "clash" + std::to_string(i);
+        WritePng(folder + "/a/" + c.first + ".png", Sprite(3, 3, 1));
+        WritePng(folder + "/b/" + c.second + ".png", Sprite(4, 4, 2));
+        const Outcome run = Atlas({"-o", Out("sheet"), In(folder + "/b"), In(folder + "/a")});
+        EXPECT_EQ(run.status, 2) << c.what;
+        EXPECT_EQ(run.err, "velmora2d: " + In(folder + "/a") + "/" + c.first + ".png, " + In(folder + "/b") + "/" +
+                               c.second + ".png: the frame names '" + c.first + "' and '" + c.second + "' " +
+                               c.reason + "\n")
+            << c.what;
+        EXPECT_EQ(run.out, "") << c.what;
+        EXPECT_TRUE(Snapshot(root_ / "out").empty()) << c.what;
+    }
+}
+
+// Names alike but not one file anywhere still pack, each frame into its own
+// per-frame file (sizes differ, so a file written twice would show).
+TEST_F(FileCommands, NamesThatOnlyLookAlikeStillPack) {
+    const std::vector<std::vector<std::string>> sets = {
+        {"e", "\xC3\xA9"},               // e, é
+        {"s", "\xC3\x9F"},               // ß folds to ss, not s
+        {"UP", "UP_1", "UPS"},           // same start
+        {"i", "\xC4\xB0"},               // İ folds to i and a dot above, not i
+        {"Hero/walk_0", "hero/walk_1"},  // folders may merge; their files differ
+    };
+    for (size_t i = 0; i < sets.size(); ++i) {
+        std::vector<std::string> args = {"-o", Out("set" + std::to_string(i) + "/sheet")};
+        for (size_t k = 0; k < sets[i].size(); ++k) {
+            const std::string folder = "set" + std::to_string(i) + "/" + std::to_string(k);
+            WritePng(folder + "/" + sets[i][k] + ".png", Sprite(3 + static_cast<int32_t>(k), 2, 1));
+            args.push_back(In(folder));
+        }
+        const Outcome run = Atlas(args);
+        ASSERT_EQ(run.status, 0) << i << ": " << run.err;
+        for (size_t k = 0; k < sets[i].size(); ++k) {
+            SCOPED_TRACE(sets[i][k]);
+            const fs::path tres =
+                root_ / "out" / ("set" + std::to_string(i)) / "sheet" / fs::u8path(sets[i][k] + ".tres");
+            ASSERT_TRUE(fs::is_regular_file(tres));
+            EXPECT_EQ(FrameRegion(tres).w, 3 + static_cast<int>(k));
+        }
+    }
+}
 
 TEST_F(FileCommands, HelpGoesToStandardOutput) {
     for (auto* command : {Velmora::Commands::RunAtlas, Velmora::Commands::RunNormalMap,

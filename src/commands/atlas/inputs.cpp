@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <thread>
+
+#include <utf8proc.h>
 
 #include "io/file_io.h"
 #include "io/png_io.h"
@@ -57,20 +61,79 @@ bool FindFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>&
     return ok;
 }
 
-// Sorts frames bytewise by name and reports names given by two inputs,
-// also where two names differ only in bytes that are not UTF-8 (documents
-// and per-frame file names carry them as U+FFFD, so they would collide).
+// `utf8` (valid UTF-8, no NUL) mapped by utf8proc with `options`, each code
+// point first passed through `each` when given.
+std::string MapUnicode(const std::string& utf8, int options, utf8proc_custom_func each = nullptr) {
+    utf8proc_uint8_t* mapped = nullptr;
+    const utf8proc_ssize_t length = utf8proc_map_custom(
+        reinterpret_cast<const utf8proc_uint8_t*>(utf8.data()), static_cast<utf8proc_ssize_t>(utf8.size()),
+        &mapped, static_cast<utf8proc_option_t>(options), each, nullptr);
+    const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owner(mapped, &std::free);
+    if (length == UTF8PROC_ERROR_NOMEM) {
+        throw std::bad_alloc();
+    }
+    if (length < 0) {
+        // Not reached with DocumentName's output; comparing unmapped
+        // still catches names that are equal byte for byte.
+        return utf8;
+    }
+    return std::string(reinterpret_cast<const char*>(mapped), static_cast<size_t>(length));
+}
+
+// Canonical composition (NFC): macOS takes a name's composed and decomposed
+// spellings ("é" as one code point or as "e" and an accent) for one name.
+std::string ComposedName(const std::string& utf8) { return MapUnicode(utf8, UTF8PROC_STABLE | UTF8PROC_COMPOSE); }
+
+// Full Unicode case folding on top: it matches more than Windows or macOS do
+// ("ß" with "ss", say); refusing a few names that would work there beats
+// one frame's file overwriting another's.
+std::string FoldedName(const std::string& utf8) {
+    return MapUnicode(utf8, UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD);
+}
+
+// Windows upper-cases names code point by code point, which also joins a
+// few that folding keeps apart: "ı" (dotless) and "i" are both "I" there.
+std::string UpperName(const std::string& utf8) {
+    return MapUnicode(utf8, UTF8PROC_STABLE | UTF8PROC_COMPOSE,
+                      [](utf8proc_int32_t code, void*) { return utf8proc_toupper(code); });
+}
+
+std::string ClashReason(const std::string& first, const std::string& second) {
+    if (first == second) {
+        return "both give the frame name '" + first + "'";
+    }
+    const std::string names = "the frame names '" + first + "' and '" + second + "'";
+    if (ComposedName(first) == ComposedName(second)) {
+        return names + " differ only in how accents are encoded; their files would collide on macOS";
+    }
+    if (UpperName(first) != UpperName(second)) {
+        return names + " are equal under Unicode case folding; their files may collide on case-insensitive "
+                       "file systems";
+    }
+    const bool folded = FoldedName(first) == FoldedName(second);
+    return names + " differ only in case; their files would collide on Windows" + (folded ? " and macOS" : "");
+}
+
+// Sorts frames bytewise by name and reports every pair of names that would
+// give the same per-frame file somewhere: names given by two inputs, names
+// that differ only in bytes that are not UTF-8 (documents and per-frame
+// file names carry them as U+FFFD), and names that differ only in case or
+// accent encoding (one file on Windows or macOS, where a set must still
+// work when copied).
 bool OrderFrames(std::vector<InputFrame>& frames, std::ostream& err) {
     std::stable_sort(frames.begin(), frames.end(),
                      [](const InputFrame& a, const InputFrame& b) { return a.name < b.name; });
-    std::map<std::string, size_t> seen;
+    std::map<std::string, size_t> folded;
+    std::map<std::string, size_t> upper;
     bool ok = true;
     for (size_t i = 0; i < frames.size(); ++i) {
-        const auto [it, fresh] = seen.emplace(Formats::DocumentName(frames[i].name), i);
-        if (!fresh) {
-            const InputFrame& first = frames[it->second];
+        const std::string shown = Formats::DocumentName(frames[i].name);
+        const auto [byFold, freshFold] = folded.emplace(FoldedName(shown), i);
+        const auto [byUpper, freshUpper] = upper.emplace(UpperName(shown), i);
+        if (!freshFold || !freshUpper) {
+            const InputFrame& first = frames[freshFold ? byUpper->second : byFold->second];
             ReportProblem(err, first.path + ", " + frames[i].path,
-                          "both give the frame name '" + it->first + "'");
+                          ClashReason(Formats::DocumentName(first.name), shown));
             ok = false;
         }
     }
