@@ -453,6 +453,41 @@ TEST_F(FileCommands, NamesThatOnlyLookAlikeStillPack) {
     }
 }
 
+// A prefix whose last part is nothing, "." or ".." names a folder, not the
+// files' name: "-o .." once wrote "...png" and every frame into the parent.
+TEST_F(FileCommands, OutputPrefixMustEndInAName) {
+    WritePng("a.png", Sprite(3, 3, 1));
+    // Bare forms resolve against the working folder: make it one whose
+    // surroundings the test watches.
+    const fs::path cwd = root_ / "out" / "cwd" / "here";
+    fs::create_directories(cwd);
+    const fs::path previous = fs::current_path();
+    fs::current_path(cwd);
+    const std::string out = Out("");
+    const std::string refused[] = {
+        "", ".", "..", "./", "../..", ".\\", "dir/", "dir\\", "dir/.", "dir/..", "dir\\..",
+        out + ".", out + "..", out + "dir/.", "C:", "C:..",
+    };
+    for (const std::string& prefix : refused) {
+        const Outcome run = Atlas({"-o", prefix, In("a.png")});
+        EXPECT_EQ(run.status, 1) << "'" << prefix << "'";
+        EXPECT_NE(run.err.find("--output needs a file name prefix, not a folder: '" + prefix + "'"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("--atlas --help"), std::string::npos) << run.err;
+    }
+    const auto untouched = Snapshot(root_ / "out");
+    EXPECT_EQ(untouched.size(), 2U) << "only cwd/ and cwd/here/: " << FirstDifference(untouched, {});
+    // Dots inside the last part, or "." and ".." before it, are fine.
+    const std::string accepted[] = {"sheet", "./dot", "../up", ".hidden", "dir/x..y", out + "full"};
+    for (const std::string& prefix : accepted) {
+        const Outcome run = Atlas({"-o", prefix, In("a.png")});
+        EXPECT_EQ(run.status, 0) << "'" << prefix << "': " << run.err;
+        EXPECT_TRUE(fs::is_regular_file(prefix + ".png")) << prefix;
+        EXPECT_TRUE(fs::is_regular_file(prefix + "/a.tres")) << prefix;
+    }
+    fs::current_path(previous);
+}
+
 TEST_F(FileCommands, HelpGoesToStandardOutput) {
     for (auto* command : {Velmora::Commands::RunAtlas, Velmora::Commands::RunNormalMap,
                           Velmora::Commands::RunColliders}) {

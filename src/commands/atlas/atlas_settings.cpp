@@ -8,8 +8,19 @@ namespace {
 
 using Settings = AtlasSettings;
 
+// The prefix's last component names the files (PREFIX.png) and the folder of
+// per-frame files (PREFIX/): nothing, "." or ".." there would name a folder
+// instead ("-o .." wrote "...png" and every frame into the parent). Both
+// separators and a leading drive ("C:..") count on every system, so a
+// command is refused alike on Linux and Windows.
 bool ApplyOutput(const std::string& value, Settings& settings, std::string& error) {
-    if (value.empty() || value.back() == '/' || value.back() == '\\') {
+    const size_t cut = value.find_last_of("/\\");
+    std::string last = cut == std::string::npos ? value : value.substr(cut + 1);
+    const auto isLetter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    if (cut == std::string::npos && last.size() >= 2 && isLetter(last[0]) && last[1] == ':') {
+        last.erase(0, 2);
+    }
+    if (last.empty() || last == "." || last == "..") {
         error = "--output needs a file name prefix, not a folder: '" + value + "'";
         return false;
     }
