@@ -20,8 +20,15 @@
 #include "io/file_io.h"
 #include "io/output_set.h"
 #include "io/png_io.h"
+#include "png_bytes.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -160,9 +167,9 @@ TEST(DecodePng, RefusesBrokenFilesWithAPhraseAndLeavesTheImageAlone) {
         {"truncated_header", "truncated file"},
         {"no_iend", "truncated file"},
         // The size limit is checked on the header, before any allocation.
-        {"too_wide", "image width exceeds user limit"},
-        {"too_tall", "image height exceeds user limit"},
-        {"zero_width", "invalid image width"},
+        {"too_wide", "wider than 16384 pixels"},
+        {"too_tall", "taller than 16384 pixels"},
+        {"zero_width", "width of 0 or out of range"},
         {"huge_little_data", "image data too short"},
     };
     for (const Case& c : cases) {
@@ -174,6 +181,137 @@ TEST(DecodePng, RefusesBrokenFilesWithAPhraseAndLeavesTheImageAlone) {
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(image.width, before.width);
         EXPECT_EQ(image.pixels, before.pixels);
+    }
+}
+
+// Files a user can meet, each damaged in one way: what the message says is
+// what is wrong with the file, in words a user reads without the library.
+TEST(DecodePng, SaysWhatIsWrongWithTheFileInPlainWords) {
+    using namespace PngBytes;
+    // 2 x 2 grey, 8 bits: rows of a filter byte and two samples.
+    const std::string rows = std::string("\0\x10\x20\0\x30\x40", 6);
+    const std::string image = Chunk("IDAT", StoredZlib(rows)) + End();
+    std::string badCrc = Header(20000, 2, 8, 0);
+    badCrc[badCrc.size() - 1] ^= 1;
+    struct Case {
+        const char* what;
+        std::string file;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"the control case", kSignature + Header(2, 2, 8, 0) + image, ""},
+        {"bit depth 3", kSignature + Header(2, 2, 3, 0) + image, "bit depth not allowed for its colour type"},
+        {"colour type 5", kSignature + Header(2, 2, 8, 5) + image, "unknown colour type"},
+        {"interlace method 2", kSignature + Header(2, 2, 8, 0, 2) + image,
+         "unknown compression, filter or interlace method"},
+        // The damage, not the width it made, is what is wrong.
+        {"damaged header", kSignature + badCrc + image, "invalid chunk checksum"},
+        {"IHDR not first", kSignature + Chunk("tEXt", std::string("a\0b", 3)) + Header(2, 2, 8, 0) + image,
+         "damaged image header"},
+        {"deflate garbage", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", "\x78\x01\xff\xff\xff\xff") + End(),
+         "damaged image data"},
+        {"row filter 7", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", StoredZlib(std::string("\x07\1\2\0\3\4", 6))) +
+                             End(),
+         "damaged image data"},
+        {"one row of two", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", StoredZlib(rows.substr(0, 3))) + End(),
+         "image data too short"},
+        {"unknown critical chunk", kSignature + Header(2, 2, 8, 0) + Chunk("QWRT", "x") + image,
+         "needs a chunk this program does not know"},
+        {"palette image without PLTE", kSignature + Header(2, 2, 8, 3) + image, "palette missing"},
+        {"a second IHDR", kSignature + Header(2, 2, 8, 0) + Header(2, 2, 8, 0) + image, "chunks out of order"},
+        {"palette of 4 bytes", kSignature + Header(2, 2, 8, 3) + Chunk("PLTE", "abcd") + image,
+         "chunk length out of range"},
+        // Damaged metadata is skipped: the pixels are still right.
+        {"damaged gAMA", kSignature + Header(2, 2, 8, 0) + Chunk("gAMA", std::string(4, '\0')) + image, ""},
+        {"IEND cut short", kSignature + Header(2, 2, 8, 0) + image.substr(0, image.size() - 6), "truncated file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Image decoded;
+        std::string error;
+        EXPECT_EQ(DecodePng(std::vector<uint8_t>(c.file.begin(), c.file.end()), decoded, error), *c.error == '\0');
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ReadPngSize
+
+TEST(ReadPngSize, GivesEverySizeFromTheHeaderAlone) {
+    // Only each fixture's first 33 bytes are written: a reader that looked
+    // past the header would fail on every one.
+    const TempDir dir;
+    std::ifstream manifest(kPngData + "/good/manifest.txt");
+    std::string line;
+    int checked = 0;
+    while (std::getline(manifest, line)) {
+        std::istringstream fields(line);
+        std::string name;
+        int32_t width = 0;
+        int32_t height = 0;
+        fields >> name >> width >> height;
+        SCOPED_TRACE(name);
+        std::string fixture = kPngData + "/good/";
+        fixture += name;
+        const std::string bytes = ReadText(fixture + ".png");
+        WriteAll(dir.path() / "head.png", bytes.substr(0, 33));
+        Velmora::Size2D size;
+        std::string error;
+        ASSERT_TRUE(Velmora::Io::ReadPngSize(dir.Str("head.png"), size, error)) << error;
+        EXPECT_EQ(size.w, width);
+        EXPECT_EQ(size.h, height);
+        ++checked;
+    }
+    EXPECT_EQ(checked, 122);
+}
+
+TEST(ReadPngSize, RefusesWhatDecodePngRefusesInTheHeaderAndNothingAfterIt) {
+    // Damage past the header is not its business: those files give a size.
+    const std::set<std::string> pastTheHeader = {"bad_crc_idat", "bad_crc_trns", "truncated_idat", "no_iend",
+                                                 "huge_little_data"};
+    int refused = 0;
+    for (const auto& entry : fs::directory_iterator(kPngData + "/bad")) {
+        const std::string name = entry.path().stem().string();
+        SCOPED_TRACE(name);
+        Image image;
+        std::string decodeError;
+        ASSERT_FALSE(DecodePng(ReadAll(entry.path()), image, decodeError));
+        Velmora::Size2D size{-1, -1};
+        std::string error;
+        const bool read = Velmora::Io::ReadPngSize(entry.path().u8string(), size, error);
+        if (pastTheHeader.count(name) != 0) {
+            EXPECT_TRUE(read) << error;
+            EXPECT_GT(size.w, 0);
+            EXPECT_GT(size.h, 0);
+        } else {
+            EXPECT_FALSE(read);
+            EXPECT_EQ(error, decodeError);
+            EXPECT_EQ(size.w, -1) << "size left alone on failure";
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 8);
+}
+
+TEST(ReadPngSize, RefusesPathsThatAreNoRegularFileWithoutOpeningThem) {
+    const TempDir dir;
+    fs::create_directory(dir.path() / "folder.png");
+    struct Case {
+        const char* name;
+        const char* error;
+    };
+    std::vector<Case> cases = {{"folder.png", "is a folder"}, {"missing.png", "no such file or folder"}};
+#ifndef _WIN32
+    // Opened, a pipe with no writer would block the read for ever.
+    ASSERT_EQ(mkfifo(dir.Str("pipe.png").c_str(), 0600), 0);
+    cases.push_back({"pipe.png", "not a regular file"});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Velmora::Size2D size;
+        std::string error;
+        EXPECT_FALSE(Velmora::Io::ReadPngSize(dir.Str(c.name), size, error));
+        EXPECT_EQ(error, c.error);
     }
 }
 
@@ -394,6 +532,60 @@ TEST(ListPngFiles, NamesTheFolderItCannotRead) {
     EXPECT_FALSE(Velmora::Io::ListPngFiles(dir.Str("absent"), found, error));
     EXPECT_EQ(error, dir.Str("absent") + ": no such file or folder");
 }
+
+#ifndef _WIN32
+// A file that cannot be read says what a folder that cannot be read says:
+// the system's reason. Root reads everything, so the reads run in a child
+// that drops to the unprivileged "nobody" (65534) when the test runs as root.
+TEST(ListPngFiles, AnUnreadableFileGivesTheSameReasonAsAnUnreadableFolder) {
+    const TempDir dir;
+    WriteAll(dir.path() / "locked.png", "x");
+    fs::create_directory(dir.path() / "locked");
+    fs::permissions(dir.path() / "locked.png", fs::perms::none);
+    fs::permissions(dir.path() / "locked", fs::perms::none);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(pipeEnds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(3);
+        }
+        // The test's folder must be reachable, or the reasons below would
+        // be about it.
+        if (Velmora::Io::GetPathKind(dir.Str("locked.png")) != Velmora::Io::PathKind::File) {
+            _exit(4);
+        }
+        std::vector<uint8_t> bytes;
+        Velmora::Size2D size;
+        std::vector<Velmora::Io::FoundFile> found;
+        std::string file, header, folder;
+        Velmora::Io::ReadFileBytes(dir.Str("locked.png"), 100, bytes, file);
+        Velmora::Io::ReadPngSize(dir.Str("locked.png"), size, header);
+        Velmora::Io::ListPngFiles(dir.Str("locked"), found, folder);
+        const std::string report = file + "\n" + header + "\n" + folder + "\n";
+        const bool written = write(pipeEnds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size());
+        _exit(written ? 0 : 5);
+    }
+    close(pipeEnds[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t got; (got = read(pipeEnds[0], buffer, sizeof buffer)) > 0;) {
+        report.append(buffer, static_cast<size_t>(got));
+    }
+    close(pipeEnds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    fs::permissions(dir.path() / "locked", fs::perms::owner_all);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 4) {
+        GTEST_SKIP() << dir.Str() << " is not reachable by an unprivileged user";
+    }
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(report, "permission denied\npermission denied\n" + dir.Str("locked") + ": permission denied\n");
+}
+#endif
 
 // ---------------------------------------------------------------------------
 // CommitOutputs

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -15,11 +16,9 @@ namespace Velmora::Io {
 
 namespace fs = std::filesystem;
 
-namespace {
-
 // The OS's words for common failures differ per platform and language;
 // ours are the same everywhere.
-std::string Reason(const std::error_code& ec) {
+std::string SystemReason(const std::error_code& ec) {
     if (ec == std::errc::no_such_file_or_directory) return "no such file or folder";
     if (ec == std::errc::permission_denied) return "permission denied";
     if (ec == std::errc::not_a_directory) return "not a folder";
@@ -32,6 +31,8 @@ std::string Reason(const std::error_code& ec) {
     }
     return text.empty() ? "unknown error" : text;
 }
+
+namespace {
 
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
@@ -68,7 +69,7 @@ bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     if (ec) {
-        error = Reason(ec);
+        error = SystemReason(ec);
         return false;
     }
     if (fs::is_directory(status)) {
@@ -81,16 +82,20 @@ bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8
     }
     const uintmax_t size = fs::file_size(file, ec);
     if (ec) {
-        error = Reason(ec);
+        error = SystemReason(ec);
         return false;
     }
     if (size > maxBytes) {
         error = "file too large (over " + std::to_string(maxBytes) + " bytes)";
         return false;
     }
+    // The stream leaves the failed open's errno in place: the system's
+    // reason, which a folder that cannot be listed gives too.
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        error = "cannot open file";
+        const int reason = errno;
+        error = reason != 0 ? SystemReason(std::error_code(reason, std::generic_category())) : "cannot open file";
         return false;
     }
     std::vector<uint8_t> data(static_cast<size_t>(size));
@@ -140,7 +145,7 @@ bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std:
             const std::string where = current.relative.empty()
                                           ? folder
                                           : prefix + "/" + current.relative.substr(0, current.relative.size() - 1);
-            error = where + ": " + Reason(ec);
+            error = where + ": " + SystemReason(ec);
             return false;
         }
         for (const Entry& entry : entries) {

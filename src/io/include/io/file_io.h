@@ -5,12 +5,20 @@
 
 #include <cstdint>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace Velmora::Io {
 
+// The system's reason for a failure, in words that are the same on every
+// OS and language ("no such file or folder", "permission denied"); what
+// every message about a file or folder says.
+std::string SystemReason(const std::error_code& ec);
+
 // Reads a whole regular file. Refuses (false, `error` set) a missing or
-// unreadable path, a folder, and a file larger than `maxBytes`.
+// unreadable path, a folder, and a file larger than `maxBytes`; a file that
+// cannot be opened gives the system's reason, as a folder that cannot be
+// listed does.
 bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
                    std::string& error);
 

@@ -15,13 +15,22 @@ namespace Velmora::Io {
 // tRNS and palette alpha become alpha; no gamma or colour conversion.
 // A header declaring a side above kMaxImageSide is refused before any pixel
 // memory is allocated. On failure returns false, leaves `image` untouched and
-// sets `error` to one lower-case phrase (the library's words where it has
-// them, e.g. "invalid chunk checksum").
+// sets `error` to one lower-case phrase saying what is wrong with the file in
+// our words, never the library's (e.g. "invalid chunk checksum", "wider than
+// 16384 pixels", "truncated file").
 bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error);
 
 // Reads and decodes the PNG file at `path`. A file larger than any PNG of
 // the largest accepted size is refused before it is read.
 bool ReadPngFile(const std::string& path, Image& image, std::string& error);
+
+// The size of the PNG file at `path`, from its first 33 bytes (signature and
+// IHDR) alone: nothing after the header is read, so this costs the same for
+// every file. Refuses in DecodePng's words what DecodePng would refuse in
+// those bytes (not a PNG, a damaged header, a side above kMaxImageSide),
+// and a path that is no readable regular file with the system's reason; on
+// failure `size` is untouched.
+bool ReadPngSize(const std::string& path, Size2D& size, std::string& error);
 
 // Encodes a valid image as an 8-bit RGBA, non-interlaced PNG. The same image
 // gives the same bytes on every platform. On failure returns false and sets
