@@ -2,8 +2,8 @@
 // (checked here) the manual page.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,24 +17,31 @@ using Velmora::Commands::CommandTable;
 using Velmora::Commands::OptionHelp;
 
 // The options a manual page describes: those named on the tag line of a
-// tagged paragraph (the line after .TP), dashes unescaped.
+// tagged paragraph (the line after .TP), dashes unescaped ("\-\-out" is
+// "--out").
 std::set<std::string> ManualEntries(const std::string& path) {
     std::ifstream page(path);
     std::set<std::string> names;
     std::string line;
     bool tag = false;
-    const std::regex option(R"(\\-(\\-)?[a-z][a-z\\-]*)");
     while (std::getline(page, line)) {
         if (line.rfind(".TP", 0) == 0) {
             tag = true;
             continue;
         }
-        if (tag) {
-            for (std::sregex_iterator it(line.begin(), line.end(), option), end; it != end; ++it) {
-                std::string name = it->str();
-                name = std::regex_replace(name, std::regex(R"(\\-)"), "-");
-                names.insert(name);
+        for (size_t at = tag ? line.find("\\-") : std::string::npos; at != std::string::npos;
+             at = line.find("\\-", at)) {
+            std::string name;
+            while (at + 1 < line.size() && line.compare(at, 2, "\\-") == 0) {
+                name += '-';
+                at += 2;
             }
+            while (at < line.size() && (std::islower(static_cast<unsigned char>(line[at])) != 0 ||
+                                        line.compare(at, 2, "\\-") == 0)) {
+                name += line[at] == '\\' ? '-' : line[at];
+                at += line[at] == '\\' ? 2 : 1;
+            }
+            names.insert(name);
         }
         tag = false;
     }
