@@ -14,6 +14,7 @@
 #include "godot_text_reader.h"
 #include "json_reader.h"
 #include "io/png_io.h"
+#include "png_bytes.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
 
@@ -302,7 +303,8 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
         {"not a PNG", {In("text.png")}, 2, In("text.png") + ": "},
         {"truncated", {In("truncated.png")}, 2, In("truncated.png") + ": "},
         {"same name twice", {In("good.png"), In("dup")}, 2, "both give the frame name 'good'"},
-        {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2, "1 of 1 frames do not fit"},
+        {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2,
+         In("big.png") + ": 40x10 does not fit the atlas size limit 32x32"},
         {"shelf rows past the size limit", {"--packer", "shelf", "--max-width", "8", "--max-size", "64x16",
                                              In("stack")}, 2, "1 of 3 frames do not fit the atlas size limit 64x16"},
         {"shelf wider than the size limit", {"--packer", "shelf", "--max-size", "63x63", In("good.png")}, 2,
@@ -327,6 +329,88 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     EXPECT_EQ(blocked.status, 2);
     EXPECT_NE(blocked.err.find(In("good.png")), std::string::npos) << blocked.err;
     EXPECT_EQ(FirstDifference(Snapshot(root_ / "out"), before), "");
+}
+
+// A PNG of `width` x `height` whose header is all there is: decoding it
+// fails ("truncated file"), so a run that names its size never decoded it.
+std::string HeaderOnlyPng(uint32_t width, uint32_t height) {
+    return PngBytes::kSignature + PngBytes::Header(width, height, 1, 0);
+}
+
+TEST_F(FileCommands, FramesTooLargeForTheAtlasAreRefusedFromTheirHeadersAlone) {
+    WriteBytes("set/huge.png", HeaderOnlyPng(16384, 16384));
+    WriteBytes("set/tall.png", HeaderOnlyPng(10, 8193));
+    WriteBytes("set/wide.png", HeaderOnlyPng(8193, 10));
+    WritePng("set/fits.png", Sprite(8, 8, 1));
+    const Outcome whole = Atlas({"-o", Out("sheet"), In("set")});
+    EXPECT_EQ(whole.status, 2);
+    EXPECT_EQ(whole.err, "velmora2d: " + In("set") + "/huge.png: 16384x16384 does not fit the atlas size limit 8192x8192\n"
+                         "velmora2d: " + In("set") + "/tall.png: 10x8193 does not fit the atlas size limit 8192x8192\n"
+                         "velmora2d: " + In("set") + "/wide.png: 8193x10 does not fit the atlas size limit 8192x8192\n");
+    EXPECT_EQ(whole.out, "");
+    EXPECT_TRUE(Snapshot(root_ / "out").empty());
+    // Trimmed, a frame may end up small enough: these are decoded, and what
+    // decoding says differs from what their headers said.
+    const Outcome trimmed = Atlas({"--trim", "-o", Out("sheet"), In("set")});
+    EXPECT_EQ(trimmed.status, 2);
+    EXPECT_EQ(trimmed.err, "velmora2d: " + In("set") + "/huge.png: image data too short\n"
+                           "velmora2d: " + In("set") + "/tall.png: truncated file\n"
+                           "velmora2d: " + In("set") + "/wide.png: truncated file\n");
+    EXPECT_TRUE(Snapshot(root_ / "out").empty());
+}
+
+TEST_F(FileCommands, TheSizeLimitCountsPaddingAndExtrusionToThePixel) {
+    struct Case {
+        std::vector<std::string> options;
+        int32_t width, height;  // the largest frame that fits
+        std::string limit;      // as the message gives it
+    };
+    const Case cases[] = {
+        {{"--max-size", "64x48"}, 64, 48, "64x48"},
+        {{"--max-size", "64x48", "--padding", "3"}, 58, 42, "64x48 with --padding 3"},
+        {{"--max-size", "64x48", "--extrude", "2"}, 60, 44, "64x48 with --extrude 2"},
+        {{"--max-size", "64x48", "--padding", "3", "--extrude", "2"}, 54, 38, "64x48 with --padding 3 and --extrude 2"},
+        {{"--packer", "shelf", "--max-size", "80x40", "--padding", "2", "--extrude", "1"}, 74, 34,
+         "80x40 with --padding 2 and --extrude 1"},
+        // With --pot the limit is the largest power of two within it.
+        {{"--max-size", "100x70", "--pot", "--padding", "1"}, 62, 62, "64x64 with --padding 1"},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.options));
+        const std::string prefix = "case" + std::to_string(++index) + "_";
+        const auto run = [&](int32_t width, int32_t height) {
+            const std::string name = prefix + std::to_string(width) + "x" + std::to_string(height) + ".png";
+            WritePng(name, Sprite(width, height, 2));
+            std::vector<std::string> args = c.options;
+            args.insert(args.end(), {"-o", Out("sheet"), In(name)});
+            return std::make_pair(Atlas(args), In(name));
+        };
+        const auto [exact, exactPath] = run(c.width, c.height);
+        EXPECT_EQ(exact.status, 0) << exact.err;
+        fs::remove_all(root_ / "out");
+        for (const auto& [width, height] : {std::pair{c.width + 1, c.height}, {c.width, c.height + 1}}) {
+            const auto [over, path] = run(width, height);
+            EXPECT_EQ(over.status, 2);
+            EXPECT_EQ(over.err, "velmora2d: " + path + ": " + std::to_string(width) + "x" + std::to_string(height) +
+                                    " does not fit the atlas size limit " + c.limit + "\n");
+            EXPECT_TRUE(Snapshot(root_ / "out").empty());
+        }
+    }
+}
+
+TEST_F(FileCommands, TrimmedFramesAreMeasuredAfterTrimming) {
+    Image sprite = Sprite(100, 90, 3, 40);  // a 20 x 10 opaque middle
+    WritePng("sprite.png", sprite);
+    const Outcome whole = Atlas({"--max-size", "32x32", "-o", Out("sheet"), In("sprite.png")});
+    EXPECT_EQ(whole.status, 2);
+    EXPECT_NE(whole.err.find("100x90 does not fit"), std::string::npos) << whole.err;
+    const Outcome trimmed = Atlas({"--trim", "--max-size", "32x32", "-o", Out("sheet"), In("sprite.png")});
+    ASSERT_EQ(trimmed.status, 0) << trimmed.err;
+    const Region region = FrameRegion(Out("sheet/sprite.tres"));
+    EXPECT_EQ(region.w, 20);
+    EXPECT_EQ(region.h, 10);
+    EXPECT_TRUE(SameArea(ReadPng(Out("sheet.png")), region, sprite, 40, 40));
 }
 
 // Every Godot file an atlas run writes must pass the strict reader, and every

@@ -122,7 +122,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         return kStatusFailed;
     }
     Support::Progress progress(err);
-    if (!DecodeFrames(frames, settings.jobs, progress, err)) {
+    if (!DecodeFrames(frames, settings, progress, err)) {
         return kStatusFailed;
     }
     KeptUnityIds kept;
@@ -130,7 +130,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     if (features.normalMap) {
         kept.normalMap = ReadKeptIds(prefix + "_n.png.meta");
     }
-    const PackedImages packed = PrepareImages(frames, settings.trim, settings.dedupe);
+    const PackedImages packed = PrepareImages(frames, settings.dedupe);
 
     AtlasPlan plan;
     if (!PlanStage(settings, packed.images, plan, err)) {

@@ -140,53 +140,98 @@ bool OrderFrames(std::vector<InputFrame>& frames, std::ostream& err) {
     return ok;
 }
 
+// Whether a frame of `size` fits the atlas on its own: the plan the atlas
+// gets, for this frame alone. A limit no frame can meet (padding that fills
+// it, a shelf wider than it) is the settings' fault, not the frame's, and
+// is reported when the atlas is planned.
+bool FitsAlone(Size2D size, const AtlasSettings& settings) {
+    const AtlasPlan plan = PlanAtlas({size}, settings.geometry, settings.packer, settings.shelfRowWidth);
+    return plan.failure != PlanFailure::FramesOutside;
+}
+
+std::string TooLarge(Size2D size, const AtlasSettings& settings) {
+    const Size2D limit = AtlasLimit(settings.geometry);
+    std::string text = std::to_string(size.w) + "x" + std::to_string(size.h) +
+                       " does not fit the atlas size limit " + std::to_string(limit.w) + "x" +
+                       std::to_string(limit.h);
+    const int32_t padding = settings.geometry.padding;
+    const int32_t extrude = settings.geometry.extrude;
+    if (padding > 0) {
+        text += " with --padding " + std::to_string(padding);
+    }
+    if (extrude > 0) {
+        text += std::string(padding > 0 ? " and" : " with") + " --extrude " + std::to_string(extrude);
+    }
+    return text;
+}
+
+// Reports every error, in frame order; true when there was none.
+bool ReportErrors(const std::vector<std::string>& errors, std::ostream& err) {
+    bool ok = true;
+    for (const std::string& error : errors) {
+        if (!error.empty()) {
+            ReportLine(err, error);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 }  // namespace
 
 bool GatherFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err) {
     return FindFrames(inputs, frames, err) && OrderFrames(frames, err);
 }
 
-bool DecodeFrames(std::vector<InputFrame>& frames, unsigned jobs, Support::Progress& progress,
+bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err) {
+    // Every header first: a file that is no PNG, or a frame too large for
+    // the atlas, is refused before any pixel memory is spent.
     std::vector<std::string> errors(frames.size());
+    std::vector<Size2D> sizes(frames.size());
+    Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
+        if (!Io::ReadPngSize(frames[i].path, sizes[i], errors[i])) {
+            errors[i] = frames[i].path + ": " + errors[i];
+        } else if (!settings.trim && !FitsAlone(sizes[i], settings)) {
+            errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
+        }
+    });
+    if (!ReportErrors(errors, err)) {
+        return false;
+    }
+    // Then the pixels, each frame trimmed as soon as it is decoded, so no
+    // more than one whole image per thread is held at a time.
     std::atomic<size_t> done{0};
     const std::thread::id caller = std::this_thread::get_id();
-    Support::ParallelFor(frames.size(), jobs, [&](size_t i) {
+    Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
+        InputFrame& frame = frames[i];
         try {
-            if (!Io::ReadPngFile(frames[i].path, frames[i].image, errors[i])) {
-                errors[i] = frames[i].path + ": " + errors[i];
+            if (Io::ReadPngFile(frame.path, frame.image, errors[i])) {
+                frame.sourceW = frame.image.width;
+                frame.sourceH = frame.image.height;
+                frame.stored = Area2D{0, 0, frame.image.width, frame.image.height};
+                if (settings.trim) {
+                    frame.stored = FindOpaqueBounds(frame.image);
+                    if (frame.stored.w != frame.image.width || frame.stored.h != frame.image.height) {
+                        frame.image = CropImage(frame.image, frame.stored);
+                    }
+                }
+            } else {
+                errors[i] = frame.path + ": " + errors[i];
             }
         } catch (const std::bad_alloc&) {
-            errors[i] = frames[i].path + ": out of memory while decoding";
+            frame.image = Image{};
+            errors[i] = frame.path + ": out of memory while decoding";
         }
         const size_t finished = ++done;
         if (std::this_thread::get_id() == caller) {
             progress.Count("decoding", finished, frames.size());
         }
     });
-    bool ok = true;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        if (!errors[i].empty()) {
-            ReportLine(err, errors[i]);
-            ok = false;
-            continue;
-        }
-        frames[i].sourceW = frames[i].image.width;
-        frames[i].sourceH = frames[i].image.height;
-    }
-    return ok;
+    return ReportErrors(errors, err);
 }
 
-PackedImages PrepareImages(std::vector<InputFrame>& frames, bool trim, bool dedupe) {
-    for (InputFrame& frame : frames) {
-        frame.stored = Area2D{0, 0, frame.image.width, frame.image.height};
-        if (trim) {
-            frame.stored = FindOpaqueBounds(frame.image);
-            if (frame.stored.w != frame.image.width || frame.stored.h != frame.image.height) {
-                frame.image = CropImage(frame.image, frame.stored);
-            }
-        }
-    }
+PackedImages PrepareImages(std::vector<InputFrame>& frames, bool dedupe) {
     std::vector<Image> all(frames.size());
     for (size_t i = 0; i < frames.size(); ++i) {
         all[i] = std::move(frames[i].image);

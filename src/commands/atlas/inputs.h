@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "atlas/atlas_settings.h"
 #include "formats/sheet.h"
 #include "support/progress.h"
 #include "velmora/image.h"
@@ -19,7 +20,7 @@ namespace Velmora::Commands {
 struct InputFrame {
     std::string name;
     std::string path;
-    Image image;          // decoded, then trimmed when asked; moved out to be packed
+    Image image;          // decoded and trimmed when asked; moved out to be packed
     int32_t sourceW = 0;  // size as decoded
     int32_t sourceH = 0;
     Area2D stored;        // the part of the original that is packed
@@ -29,18 +30,21 @@ struct InputFrame {
 // written to `err`, one line each; returns false when there was any.
 bool GatherFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err);
 
-// Decodes every frame (in parallel); reports every file that fails, in
-// frame order.
-bool DecodeFrames(std::vector<InputFrame>& frames, unsigned jobs, Support::Progress& progress,
+// Decodes every frame on settings.jobs threads, trimming each as soon as it
+// is decoded with settings.trim, so that at most one whole image per thread
+// is held at a time. Every file's header is read first, and nothing is
+// decoded when one is not a PNG, or (without trim) gives a frame that cannot
+// fit the atlas on its own. Reports every file that fails, in frame order.
+bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err);
 
-// The images to pack: each frame's trimmed image once, or with `dedupe`
-// once per distinct image; slot[i] is frame i's image.
+// The images to pack: each frame's image once, or with `dedupe` once per
+// distinct image; slot[i] is frame i's image.
 struct PackedImages {
     std::vector<Image> images;
     std::vector<size_t> slot;
 };
-PackedImages PrepareImages(std::vector<InputFrame>& frames, bool trim, bool dedupe);
+PackedImages PrepareImages(std::vector<InputFrame>& frames, bool dedupe);
 
 // The ids of an existing Unity .meta at `path`; none when it is absent or
 // unreadable.
