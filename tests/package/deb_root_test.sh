@@ -7,11 +7,11 @@
 #   deb_root_test.sh PACKAGE.deb
 #
 # Needs root (debootstrap, chroot). The first run builds a minimal bookworm
-# root with debootstrap (a few minutes, network to deb.debian.org) and keeps
+# root with debootstrap (a few minutes, from the archive apt uses) and keeps
 # it as a tar file; later runs unpack a fresh copy of it, so a run never sees
 # what an earlier one left. Delete the cache to rebuild it.
 #   VELMORA_DEBROOT_CACHE  cache folder (default /var/cache/velmora-debroot)
-#   VELMORA_DEBIAN_MIRROR  archive (default http://deb.debian.org/debian)
+#   VELMORA_DEBIAN_MIRROR  archive (default: the one this machine installs bookworm from)
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 golden="$here/../golden/pack_sample.txt"
@@ -28,7 +28,17 @@ fi
 deb="$(realpath "$1")"
 package_version="$(dpkg-deb -f "$deb" Version)"
 cache_dir="${VELMORA_DEBROOT_CACHE:-/var/cache/velmora-debroot}"
-mirror="${VELMORA_DEBIAN_MIRROR:-http://deb.debian.org/debian}"
+mirror="${VELMORA_DEBIAN_MIRROR:-}"
+if [ -z "$mirror" ]; then
+    # The archive this machine's apt already reaches, so mirrors and proxies
+    # work as they do for every other package.
+    mirror="$(apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(TARGET_OF)' 'Identifier: Packages' |
+        awk '$2 == "bookworm" && $3 == "deb" { print $1; exit }')"
+    if [ -z "$mirror" ]; then
+        echo "$0: apt has no bookworm archive; set VELMORA_DEBIAN_MIRROR" >&2
+        exit 2
+    fi
+fi
 # The file name carries what the root was made from, so changing any of it
 # makes a new root instead of reusing a different one.
 cache="$cache_dir/bookworm-minbase-man-db.tar"
