@@ -3,7 +3,9 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -89,12 +91,17 @@ bool OutputLock::State::Take(const std::string& name, std::string& error) {
         const DWORD code = GetLastError();
         if (code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED) {
             std::string holder = "another process";
-            HANDLE reader = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-            if (reader != INVALID_HANDLE_VALUE) {
+            // The holder names itself just after taking the lock: until its
+            // whole line is there, read again for a moment.
+            for (int wait = 0; wait < 100 && holder == "another process"; ++wait) {
+                if (wait > 0) Sleep(1);
+                HANDLE reader = CreateFileW(wide.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr);
+                if (reader == INVALID_HANDLE_VALUE) continue;
                 char text[512] = {};
                 DWORD got = 0;
-                if (ReadFile(reader, text, sizeof text - 1, &got, nullptr) != 0 && got > 0) {
+                if (ReadFile(reader, text, sizeof text - 1, &got, nullptr) != 0 && got > 0 && text[got - 1] == '\n') {
                     holder = "process " + std::string(text, got);
                     while (!holder.empty() && (holder.back() == '\n' || holder.back() == '\r')) holder.pop_back();
                 }
@@ -136,7 +143,13 @@ bool OutputLock::State::Take(const std::string& name, std::string& error) {
             const int code = errno;
             std::string holder = "another process";
             char text[512] = {};
-            const ssize_t got = pread(fd, text, sizeof text - 1, 0);
+            ssize_t got = pread(fd, text, sizeof text - 1, 0);
+            // The holder names itself just after taking the lock: until its
+            // whole line is there, read again for a moment.
+            for (int wait = 0; code == EWOULDBLOCK && wait < 100 && (got <= 0 || text[got - 1] != '\n'); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                got = pread(fd, text, sizeof text - 1, 0);
+            }
             if (got > 0) {
                 holder = "process " + std::string(text, static_cast<size_t>(got));
                 while (!holder.empty() && holder.back() == '\n') holder.pop_back();
