@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include "commands/commands.h"
-#include "io/png_streams.h"
 #include "godot_text_reader.h"
 #include "json_reader.h"
 #include "io/png_io.h"
@@ -246,6 +245,62 @@ TEST_F(FileCommands, PaddingExtrusionAndPowerOfTwoShapeTheAtlas) {
         const bool apartX = ra.x + ra.w + 4 <= rb.x || rb.x + rb.w + 4 <= ra.x;
         const bool apartY = ra.y + ra.h + 4 <= rb.y || rb.y + rb.h + 4 <= ra.y;
         EXPECT_TRUE(apartX || apartY) << packer;
+    }
+}
+
+TEST_F(FileCommands, PaddingAloneKeepsItsWidthAtTheRightAndBottomEdgesAndNoMore) {
+    // Without --pot no rounding up can hide padding missing at the far
+    // edges. Opaque frames, wide enough that the shelf's rows pass its
+    // minimum width, in two rows so frames end at the bottom and right.
+    const std::pair<const char*, Image> frames[] = {
+        {"a", Sprite(36, 20, 21)}, {"b", Sprite(30, 12, 22)}, {"c", Sprite(41, 9, 23)}, {"d", Sprite(22, 33, 24)}};
+    for (const auto& [name, image] : frames) {
+        WritePng(std::string(name) + ".png", image);
+    }
+    for (const char* packer : {"maxrects", "shelf"}) {
+        for (const int padding : {1, 3}) {
+            SCOPED_TRACE(std::string(packer) + " --padding " + std::to_string(padding));
+            const std::string prefix = Out(std::string(packer) + std::to_string(padding) + "/sheet");
+            const Outcome run = Atlas({"--packer", packer, "--padding", std::to_string(padding), "--max-width", "80",
+                                       "-o", prefix, In("a.png"), In("b.png"), In("c.png"), In("d.png")});
+            ASSERT_EQ(run.status, 0) << run.err;
+            const Image atlas = ReadPng(prefix + ".png");
+            const auto transparent = [&](int x, int y) {
+                return x >= 0 && y >= 0 && x < atlas.width && y < atlas.height &&
+                       (atlas.pixels[Offset(y * atlas.width + x)] >> 24) == 0;
+            };
+            int right = 0;
+            int bottom = 0;
+            for (const auto& [name, image] : frames) {
+                SCOPED_TRACE(name);
+                const Region region = FrameRegion(prefix + "/" + name + ".tres");
+                ASSERT_EQ(region.w, image.width);
+                ASSERT_EQ(region.h, image.height);
+                EXPECT_GE(region.x, padding);
+                EXPECT_GE(region.y, padding);
+                EXPECT_TRUE(SameArea(atlas, region, image));
+                right = std::max(right, region.x + region.w);
+                bottom = std::max(bottom, region.y + region.h);
+                // `padding` columns of transparent pixels right of the frame
+                // and rows below it, the corner between them included, all
+                // inside the atlas.
+                int opaque = 0;
+                for (int y = region.y; y < region.y + region.h + padding; ++y) {
+                    for (int x = region.x + region.w; x < region.x + region.w + padding; ++x) {
+                        opaque += transparent(x, y) ? 0 : 1;
+                    }
+                }
+                for (int y = region.y + region.h; y < region.y + region.h + padding; ++y) {
+                    for (int x = region.x; x < region.x + region.w; ++x) {
+                        opaque += transparent(x, y) ? 0 : 1;
+                    }
+                }
+                EXPECT_EQ(opaque, 0) << "pixels of the padding right of or below the frame missing or not transparent";
+            }
+            // Exactly the frames' extent plus the padding, nothing more.
+            EXPECT_EQ(atlas.width, right + padding);
+            EXPECT_EQ(atlas.height, bottom + padding);
+        }
     }
 }
 
@@ -666,43 +721,6 @@ TEST_F(FileCommands, CollidersPrintOnePolygonPerRegionInEachFormat) {
     const Outcome format = Call(Velmora::Commands::RunColliders, {"--format", "svg", In("two.png")});
     EXPECT_EQ(format.status, 1);
     EXPECT_EQ(format.out, "");
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
-    const Image small = Sprite(7, 5, 1, 1);
-    const Image noise = Sprite(700, 900, 2, 0);  // several bands
-    std::vector<std::vector<uint8_t>> expected(2);
-    std::string error;
-    ASSERT_TRUE(Velmora::Io::EncodePng(small, expected[0], error)) << error;
-    ASSERT_TRUE(Velmora::Io::EncodePng(noise, expected[1], error)) << error;
-    for (const unsigned jobs : {1U, 3U}) {
-        SCOPED_TRACE(jobs);
-        Velmora::Io::PngStreams streams({{"a.png", &small}, {"b.png", &noise}}, jobs);
-        // The second file first: a writer may take them in any order.
-        for (const size_t i : {size_t{1}, size_t{0}}) {
-            std::vector<uint8_t> file, piece;
-            size_t pieces = 0;
-            while (streams.Next(i, piece, error)) {
-                file.insert(file.end(), piece.begin(), piece.end());
-                ++pieces;
-            }
-            EXPECT_EQ(error, "");
-            EXPECT_EQ(file, expected[i]);
-            EXPECT_GT(pieces, i == 1 ? 3U : 2U);
-            EXPECT_FALSE(streams.Next(i, piece, error)) << "the end stays the end";
-        }
-    }
-    // Dropped half-way, as when another file fails to stage: it must stop
-    // and join, not hang or touch freed state.
-    {
-        Velmora::Io::PngStreams streams({{"b.png", &noise}}, 2);
-        std::vector<uint8_t> piece;
-        ASSERT_TRUE(streams.Next(0, piece, error));
-    }
 }
 
 }  // namespace

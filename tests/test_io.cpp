@@ -12,14 +12,18 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "io/file_io.h"
 #include "io/output_set.h"
 #include "io/png_io.h"
+#include "io/png_streams.h"
 #include "png_bytes.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
@@ -425,6 +429,101 @@ TEST(EncodePng, ABandIsTakenOnceAndOnlyOnceEncoded) {
     EXPECT_EQ(error, "band not encoded, or already taken");
 }
 
+// The data of every IDAT chunk of a PNG file, joined: its zlib stream.
+std::vector<uint8_t> JoinedIdat(const std::vector<uint8_t>& png) {
+    static const uint8_t kIdat[4] = {'I', 'D', 'A', 'T'};
+    std::vector<uint8_t> stream;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const size_t length = size_t{png[at]} << 24 | size_t{png[at + 1]} << 16 | size_t{png[at + 2]} << 8 | png[at + 3];
+        const auto data = png.begin() + static_cast<std::ptrdiff_t>(at + 8);
+        if (length > png.size() - at - 12) {
+            ADD_FAILURE() << "chunk at " << at << " runs past the end of the file";
+            break;
+        }
+        if (std::equal(kIdat, kIdat + 4, png.begin() + static_cast<std::ptrdiff_t>(at + 4))) {
+            stream.insert(stream.end(), data, data + static_cast<std::ptrdiff_t>(length));
+        }
+        at += 12 + length;
+    }
+    return stream;
+}
+
+struct Inflated {
+    int code;                    // inflate's answer: Z_STREAM_END when whole
+    std::vector<uint8_t> bytes;  // what came out
+    size_t left;                 // input bytes after the stream's end
+};
+
+// Inflates a zlib stream with zlib itself, with room for a byte more than
+// `expected` so that a longer stream shows.
+Inflated InflateAll(const std::vector<uint8_t>& stream, size_t expected) {
+    Inflated result{Z_STREAM_ERROR, std::vector<uint8_t>(expected + 1), stream.size()};
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        return result;
+    }
+    z.next_in = const_cast<Bytef*>(stream.data());
+    z.avail_in = static_cast<uInt>(stream.size());
+    z.next_out = result.bytes.data();
+    z.avail_out = static_cast<uInt>(result.bytes.size());
+    result.code = inflate(&z, Z_FINISH);
+    result.bytes.resize(z.total_out);
+    result.left = z.avail_in;
+    inflateEnd(&z);
+    return result;
+}
+
+// Sprite art (flat colours, transparent runs, a little noise): the encoder
+// takes its filtered settings, where Pattern's noise takes the run-length ones.
+Image SpriteArt(int32_t width, int32_t height, uint32_t seed) {
+    Image image = Pattern(width, height, seed);
+    for (size_t i = 0; i < image.pixels.size(); ++i) {
+        const size_t x = i % static_cast<size_t>(width), y = i / static_cast<size_t>(width);
+        if ((x / 40 + y / 30) % 3 != 0) image.pixels[i] = (x / 40) % 2 ? 0 : Pack(90, 160, uint32_t(y % 256), 255);
+    }
+    return image;
+}
+
+TEST(EncodePng, AStreamWhoseBandsEndOnTheLastRowEndsThereWithItsFinalBlock) {
+    // A band holds as many filtered rows (1 + 4 * width bytes each) as fit
+    // in 1 MiB. Heights of exactly 1, 2 and 3 bands, and a row less and
+    // more: an encoder that opened one band too many on an exact multiple
+    // would end the stream with an empty band after a sync flush, without
+    // a final block. libspng reads such a file anyway, so zlib checks it.
+    const struct {
+        int32_t width;
+        bool noisy;
+    } widths[] = {{Velmora::kMaxImageSide, false}, {4096, true}, {1024, false}};
+    uint32_t seed = 1;
+    for (const auto& w : widths) {
+        const size_t filteredRow = 1 + 4 * static_cast<size_t>(w.width);
+        const int32_t rowsPerBand = static_cast<int32_t>(std::max<size_t>(1, (size_t{1} << 20) / filteredRow));
+        for (const int32_t bands : {1, 2, 3}) {
+            for (const int32_t extraRows : {-1, 0, 1}) {
+                const int32_t height = bands * rowsPerBand + extraRows;
+                SCOPED_TRACE(std::to_string(w.width) + "x" + std::to_string(height) + (w.noisy ? " noise" : " sprites") +
+                             ", " + std::to_string(rowsPerBand) + " rows per band");
+                const Image image = w.noisy ? Pattern(w.width, height, ++seed) : SpriteArt(w.width, height, ++seed);
+                // The heights fall where the encoder cuts its bands.
+                EXPECT_EQ(PngEncoder(image).BandCount(), static_cast<size_t>(bands + (extraRows > 0 ? 1 : 0)));
+                std::vector<uint8_t> png;
+                std::string error;
+                ASSERT_TRUE(EncodePng(image, png, error)) << error;
+                const size_t expected = static_cast<size_t>(height) * filteredRow;
+                const Inflated inflated = InflateAll(JoinedIdat(png), expected);
+                EXPECT_EQ(inflated.code, Z_STREAM_END) << "the stream must end with its final block";
+                EXPECT_EQ(inflated.bytes.size(), expected);
+                EXPECT_EQ(inflated.left, 0U) << "bytes after the stream's end";
+                Image decoded;
+                ASSERT_TRUE(DecodePng(png, decoded, error)) << error;
+                EXPECT_EQ(decoded.width, image.width);
+                EXPECT_EQ(decoded.height, image.height);
+                EXPECT_TRUE(decoded.pixels == image.pixels) << "pixels differ";
+            }
+        }
+    }
+}
+
 TEST(EncodePng, RefusesInvalidImages) {
     Image noPixels = Pattern(2, 2, 1);
     noPixels.pixels.pop_back();
@@ -439,6 +538,58 @@ TEST(EncodePng, RefusesInvalidImages) {
         EXPECT_EQ(error, "invalid image");
     }
 }
+
+// ---------------------------------------------------------------------------
+// PngStreams
+
+// Opaque random pixels inside a transparent border of `border` pixels.
+Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0U);
+    std::mt19937 random(seed);
+    for (int32_t y = border; y < height - border; ++y) {
+        for (int32_t x = border; x < width - border; ++x) {
+            image.pixels[static_cast<size_t>(y * width + x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
+        }
+    }
+    return image;
+}
+
+TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
+    const Image small = Sprite(7, 5, 1, 1);
+    const Image noise = Sprite(700, 900, 2, 0);  // several bands
+    std::vector<std::vector<uint8_t>> expected(2);
+    std::string error;
+    ASSERT_TRUE(Velmora::Io::EncodePng(small, expected[0], error)) << error;
+    ASSERT_TRUE(Velmora::Io::EncodePng(noise, expected[1], error)) << error;
+    for (const unsigned jobs : {1U, 3U}) {
+        SCOPED_TRACE(jobs);
+        Velmora::Io::PngStreams streams({{"a.png", &small}, {"b.png", &noise}}, jobs);
+        // The second file first: a writer may take them in any order.
+        for (const size_t i : {size_t{1}, size_t{0}}) {
+            std::vector<uint8_t> file, piece;
+            size_t pieces = 0;
+            while (streams.Next(i, piece, error)) {
+                file.insert(file.end(), piece.begin(), piece.end());
+                ++pieces;
+            }
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(file, expected[i]);
+            EXPECT_GT(pieces, i == 1 ? 3U : 2U);
+            EXPECT_FALSE(streams.Next(i, piece, error)) << "the end stays the end";
+        }
+    }
+    // Dropped half-way, as when another file fails to stage: it must stop
+    // and join, not hang or touch freed state.
+    {
+        Velmora::Io::PngStreams streams({{"b.png", &noise}}, 2);
+        std::vector<uint8_t> piece;
+        ASSERT_TRUE(streams.Next(0, piece, error));
+    }
+}
+
 
 // ---------------------------------------------------------------------------
 // ReadFileBytes, GetPathKind, BaseName
@@ -689,6 +840,52 @@ TEST(OutputSet, LeftUncommittedItUndoesEverythingItStaged) {
     }  // an encoder failed, say: no Commit
     EXPECT_EQ(TreeOf(dir.path()), before);
     EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+}
+
+// The temporary a set staged beside `target` with `bytes`: a hidden
+// ".velmora-<hex>.tmp" in the target's folder; empty when there is none.
+fs::path TemporaryOf(const fs::path& target, const std::string& bytes) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(target.parent_path())) {
+        const std::string name = entry.path().filename().u8string();
+        if (name.rfind(".velmora-", 0) == 0 && name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0 &&
+            ReadText(entry.path()) == bytes) {
+            return entry.path();
+        }
+    }
+    return {};
+}
+
+TEST(OutputSet, ACommitThatFailsHalfWayPutsEveryOldTargetBack) {
+    // Files go into place in the order staged: the first replaces an old
+    // file, the second is new in a new folder, and the third's old file is
+    // moved aside before its temporary, removed from under the set here
+    // (which fails on every platform, as root too), cannot be renamed into
+    // place. Undoing that must rename both old files back.
+    const TempDir dir;
+    WriteAll(dir.path() / "atlas.png", "old atlas");
+    WriteAll(dir.path() / "atlas.json", "old json");
+    const std::set<std::string> before = TreeOf(dir.path());
+    {
+        Velmora::Io::OutputSet set;
+        std::string error;
+        ASSERT_TRUE(set.Stage({dir.Str("atlas.png"), {'n', 'e', 'w'}}, error)) << error;
+        ASSERT_TRUE(set.Stage({dir.Str("new/atlas.tres"), {'t'}}, error)) << error;
+        ASSERT_TRUE(set.Stage({dir.Str("atlas.json"), {'{', '}'}}, error)) << error;
+        const fs::path temporary = TemporaryOf(dir.path() / "atlas.json", "{}");
+        ASSERT_FALSE(temporary.empty()) << "no temporary beside atlas.json";
+        ASSERT_TRUE(fs::remove(temporary));
+        EXPECT_FALSE(set.Commit(error));
+        EXPECT_EQ(error.rfind(dir.Str("atlas.json") + ": ", 0), 0U) << error;
+        // Failed half-way indeed: one old file replaced, one moved aside.
+        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "new");
+        EXPECT_EQ(ReadText(dir.path() / "new" / "atlas.tres"), "t");
+        EXPECT_FALSE(fs::exists(dir.path() / "atlas.json"));
+    }  // the failed set is dropped: it undoes the commit
+    // Every old file back with its bytes; no new file or folder, no
+    // temporary, no backup.
+    EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+    EXPECT_EQ(ReadText(dir.path() / "atlas.json"), "old json");
+    EXPECT_EQ(TreeOf(dir.path()), before);
 }
 
 }  // namespace
