@@ -1,5 +1,7 @@
 #include "file_ops.h"
 
+#include "io/file_io.h"
+
 #include <fcntl.h>
 
 #include <algorithm>
@@ -114,20 +116,10 @@ Kind KindOf(const fs::path& path) {
 }
 
 std::string Reason(const std::error_code& ec) {
-    if (ec == std::errc::no_such_file_or_directory) return "no such file or folder";
-    if (ec == std::errc::permission_denied || ec == std::errc::operation_not_permitted) return "permission denied";
-    if (ec == std::errc::no_space_on_device) return "no space left on device";
-    if (ec == std::errc::read_only_file_system) return "read-only file system";
-    if (ec == std::errc::filename_too_long) return "file name too long";
+    // The system's own words, with "folder" as everywhere else in messages.
+    if (ec == std::errc::operation_not_permitted) return "permission denied";
     if (ec == std::errc::is_a_directory) return "is a folder";
-    if (ec == std::errc::not_a_directory) return "a part of the path is not a folder";
-    if (ec == std::errc::file_exists) return "a file of that name is in the way";
-    if (ec == std::errc::device_or_resource_busy) return "busy";
-    if (ec == std::errc::too_many_files_open || ec == std::errc::too_many_files_open_in_system) {
-        return "too many open files";
-    }
-    if (ec == std::errc::io_error) return "input/output error";
-    return "cannot write file";
+    return SystemReason(ec);
 }
 
 std::string SiblingFileName(const std::string& key, int n, const char* suffix) {

@@ -38,7 +38,8 @@ enum class Kind { Missing, Regular, Symlink, Folder, Other };
 Kind KindOf(const fs::path& path);
 
 // The reason for `ec` in the system's plain words ("permission denied",
-// "file name too long", ...).
+// "file name too long", ...): SystemReason (io/file_io.h), folders called
+// folders.
 std::string Reason(const std::error_code& ec);
 inline std::string ErrnoReason(int error) { return Reason(std::error_code(error, std::generic_category())); }
 
