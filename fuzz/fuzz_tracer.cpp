@@ -12,21 +12,17 @@
 #include <vector>
 
 #include "fuzz_input.h"
+#include "reference_outline.h"
 #include "velmora_engine.h"
 
 namespace {
 
 using Velmora::Point2D;
 using VelmoraFuzz::Reader;
+using VelmoraTest::OutlinePoint;
+using VelmoraTest::Side;
 
 constexpr int64_t kMaxBufferPixels = int64_t{1} << 14;
-
-enum Side { kTop, kRight, kBottom, kLeft };
-
-struct Traced {
-    Point2D point;
-    Side side;
-};
 
 struct Frame {
     const std::vector<uint32_t>& pixels;
@@ -39,70 +35,27 @@ struct Frame {
     }
 };
 
-Traced At(int64_t x, int64_t y, Side side) {
-    return Traced{Point2D{static_cast<int32_t>(x), static_cast<int32_t>(y)}, side};
-}
-
-// The four passes written as plainly as possible: one scan line at a time,
-// one pixel at a time.
-std::vector<Traced> WalkPasses(const Frame& f, int64_t step) {
-    std::vector<Traced> out;
-    for (int64_t x = 0; x < f.width; x += step) {
-        for (int64_t y = 0; y < f.height; ++y) {
-            if (f.Solid(x, y)) {
-                out.push_back(At(x, y, kTop));
-                break;
-            }
-        }
-    }
-    for (int64_t y = 0; y < f.height; y += step) {
-        for (int64_t x = f.width - 1; x >= 0; --x) {
-            if (f.Solid(x, y)) {
-                out.push_back(At(x, y, kRight));
-                break;
-            }
-        }
-    }
-    for (int64_t x = f.width - 1; x >= 0; x -= step) {
-        for (int64_t y = f.height - 1; y >= 0; --y) {
-            if (f.Solid(x, y)) {
-                out.push_back(At(x, y, kBottom));
-                break;
-            }
-        }
-    }
-    for (int64_t y = f.height - 1; y >= 0; y -= step) {
-        for (int64_t x = 0; x < f.width; ++x) {
-            if (f.Solid(x, y)) {
-                out.push_back(At(x, y, kLeft));
-                break;
-            }
-        }
-    }
-    return out;
-}
-
 // Nothing solid lies between the side a pass looks from and its point.
-bool FirstFromItsSide(const Frame& f, const Traced& t) {
+bool FirstFromItsSide(const Frame& f, const OutlinePoint& t) {
     const int64_t x = t.point.x;
     const int64_t y = t.point.y;
     switch (t.side) {
-        case kTop:
+        case Side::Top:
             for (int64_t i = 0; i < y; ++i) {
                 if (f.Solid(x, i)) return false;
             }
             return true;
-        case kRight:
+        case Side::Right:
             for (int64_t i = f.width - 1; i > x; --i) {
                 if (f.Solid(i, y)) return false;
             }
             return true;
-        case kBottom:
+        case Side::Bottom:
             for (int64_t i = f.height - 1; i > y; --i) {
                 if (f.Solid(x, i)) return false;
             }
             return true;
-        case kLeft:
+        case Side::Left:
             for (int64_t i = 0; i < x; ++i) {
                 if (f.Solid(i, y)) return false;
             }
@@ -150,7 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const Frame frame{pixels, width, height, threshold};
-    const std::vector<Traced> expected = WalkPasses(frame, step);
+    const std::vector<OutlinePoint> expected =
+        VelmoraTest::ReferenceOutline(pixels, width, height, threshold, step);
     FUZZ_CHECK(static_cast<int64_t>(points.size()) <=
                2 * CeilDiv(width, step) + 2 * CeilDiv(height, step));
     FUZZ_CHECK(points.size() == expected.size());

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "polygon_rules.h"
 #include "velmora/collider.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
@@ -244,42 +245,11 @@ Mask FilledMask(const Image& image, uint8_t threshold) {
     return filled;
 }
 
-int64_t Orient(const Point2D& a, const Point2D& b, const Point2D& c) {
-    const int64_t v = int64_t{b.x - a.x} * (c.y - a.y) - int64_t{b.y - a.y} * (c.x - a.x);
-    return (v > 0) - (v < 0);
-}
-
-bool OnSegment(const Point2D& a, const Point2D& b, const Point2D& p) {
-    return Orient(a, b, p) == 0 && std::min(a.x, b.x) <= p.x && p.x <= std::max(a.x, b.x) &&
-           std::min(a.y, b.y) <= p.y && p.y <= std::max(a.y, b.y);
-}
-
-bool Meet(const Point2D& a, const Point2D& b, const Point2D& c, const Point2D& d) {
-    if (Orient(a, b, c) * Orient(a, b, d) < 0 && Orient(c, d, a) * Orient(c, d, b) < 0) return true;
-    return OnSegment(a, b, c) || OnSegment(a, b, d) || OnSegment(c, d, a) || OnSegment(c, d, b);
-}
-
-// Every rule a single polygon must keep; empty when it keeps them all.
-std::string Broken(const std::vector<Point2D>& poly, int w, int h) {
-    const size_t m = poly.size();
-    if (m < 3) return "fewer than 3 points";
-    int64_t twiceArea = 0;
-    for (size_t i = 0; i < m; ++i) {
-        const Point2D& a = poly[i];
-        const Point2D& b = poly[(i + 1) % m];
-        if (a.x < 0 || a.y < 0 || a.x > w || a.y > h) return "point out of bounds";
-        twiceArea += int64_t{a.x} * b.y - int64_t{b.x} * a.y;
-        // Neighbours share only their common point.
-        const Point2D& c = poly[(i + 2) % m];
-        if (OnSegment(a, b, c) || OnSegment(b, c, a)) return "neighbouring edges overlap";
-        for (size_t j = i + 2; j < m; ++j) {
-            if ((j + 1) % m != i && Meet(a, b, poly[j], poly[(j + 1) % m])) {
-                return "edges " + std::to_string(i) + " and " + std::to_string(j) + " meet";
-            }
-        }
-    }
-    return twiceArea > 0 ? "" : "not clockwise on screen";
-}
+// The rules every polygon keeps, and the geometry under them: shared with
+// fuzz/fuzz_collider.cpp.
+using VelmoraTest::OnSegment;
+using VelmoraTest::Orient;
+using VelmoraTest::PolygonFault;
 
 // Area of `poly` inside the unit pixel at (px, py): the polygon clipped to
 // the pixel's four sides in turn; the clip of a simple polygon has the
@@ -365,7 +335,7 @@ TEST(Collider, PolygonsAreSimpleClockwiseOnePerRegionAtAnyTolerance) {
                 }
                 for (size_t i = 0; i < regions; ++i) {
                     const auto& poly = polygons[i];
-                    EXPECT_EQ(Broken(poly, image.width, image.height), "") << set.name << ", tolerance " << tolerance;
+                    EXPECT_EQ(PolygonFault(poly, image.width, image.height), "") << set.name << ", tolerance " << tolerance;
                     ASSERT_FALSE(poly.empty());
                     EXPECT_TRUE(poly[0].x == first[i].x && poly[0].y == first[i].y) << set.name << ", polygon " << i;
                     EXPECT_GE(IoU({poly}, FilledRegion(label, i + 1)), 41.0 / 43.0 - 1e-9) << set.name << ", polygon " << i;
@@ -466,7 +436,7 @@ TEST(Collider, RegionTouchingItselfAtACornerStaysOnePolygon) {
         // 16 pixels less the two outside the corner; the three-pixel hole is covered.
         EXPECT_EQ(polygons[0].size(), 6u) << turns;
         EXPECT_EQ(TwiceArea(polygons[0]), 28) << turns;
-        EXPECT_EQ(Broken(polygons[0], 6, 6), "") << turns;
+        EXPECT_EQ(PolygonFault(polygons[0], 6, 6), "") << turns;
     }
 }
 

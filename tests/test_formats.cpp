@@ -13,6 +13,7 @@
 #include "formats/sheet.h"
 #include "godot_text_reader.h"
 #include "json_reader.h"
+#include "unity_yaml_reader.h"
 
 using namespace Velmora;
 using namespace Velmora::Formats;
@@ -80,182 +81,14 @@ std::vector<double> Nums(const GodotText::Value* v) {
 
 std::vector<double> D(std::initializer_list<double> values) { return values; }
 
-// ---- A small Unity YAML checker: layout rules and scalar decoding --------
+// ---- The Unity .meta reader, shared with the fuzz targets ---------------
 
-struct YamlLine {
-    size_t indent = 0;   // column of the key after any "- " markers
-    std::string key;     // decoded key; empty for a bare flow item
-    std::string value;   // raw value text
-    size_t markers = 0;  // "- " sequence markers before the key
-};
-
-// Decodes a plain or double-quoted scalar; false when malformed.
-bool DecodeYamlScalar(const std::string& raw, std::string& out) {
-    out.clear();
-    if (raw.empty() || raw[0] != '"') {
-        if (!raw.empty() && std::string("-?:,[]{}#&*!|>'\"%@`").find(raw[0]) != std::string::npos &&
-            !(raw[0] == '-' && raw.size() > 1 && std::isdigit(static_cast<unsigned char>(raw[1])))) {
-            return false;
-        }
-        if (raw.find(": ") != std::string::npos || raw.find(" #") != std::string::npos) return false;
-        if (!raw.empty() && (raw.back() == ' ' || raw.back() == ':')) return false;
-        for (const char c : raw) {
-            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
-        }
-        out = raw;
-        return true;
-    }
-    if (raw.size() < 2 || raw.back() != '"') return false;
-    for (size_t i = 1; i + 1 < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c == '"') return false;
-        if (static_cast<unsigned char>(c) < 0x20) return false;
-        if (c != '\\') {
-            out += c;
-            continue;
-        }
-        if (++i + 1 >= raw.size()) return false;
-        const char e = raw[i];
-        auto hex = [&](size_t n) -> bool {
-            if (i + n + 1 >= raw.size() + 1 || i + n >= raw.size()) return false;
-            unsigned cp = static_cast<unsigned>(std::stoul(raw.substr(i + 1, n), nullptr, 16));
-            i += n;
-            if (cp < 0x80) { out += static_cast<char>(cp); }
-            else if (cp < 0x800) { out += static_cast<char>(0xC0 | (cp >> 6)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
-            else { out += static_cast<char>(0xE0 | (cp >> 12)); out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F)); out += static_cast<char>(0x80 | (cp & 0x3F)); }
-            return true;
-        };
-        switch (e) {
-            case '"': out += '"'; break;
-            case '\\': out += '\\'; break;
-            case 'n': out += '\n'; break;
-            case 't': out += '\t'; break;
-            case 'r': out += '\r'; break;
-            case 'N': out += "\xC2\x85"; break;
-            case 'L': out += "\xE2\x80\xA8"; break;
-            case 'P': out += "\xE2\x80\xA9"; break;
-            case 'x': if (!hex(2)) return false; break;
-            case 'u': if (!hex(4)) return false; break;
-            default: return false;
-        }
-    }
-    return true;
-}
-
-// Splits a Unity .meta into lines, checking the block layout: LF only, no
-// tabs, "- " items at or below their parent, a key at a time, indentation
-// growing by 2 only under a key that opens a block, flow values balanced.
-bool CheckUnityYaml(const std::string& text, std::vector<YamlLine>& lines, std::string& error) {
-    if (text.empty() || text.back() != '\n') { error = "no final newline"; return false; }
-    std::istringstream in(text);
-    std::string line;
-    size_t lineNo = 0;
-    std::vector<size_t> opened{0};  // allowed indents for the next line
-    size_t previous = 0;
-    bool opener = false;
-    while (std::getline(in, line)) {
-        ++lineNo;
-        auto bad = [&](const std::string& why) {
-            error = "line " + std::to_string(lineNo);
-            error += ": " + why;
-            error += ": " + line;
-            return false;
-        };
-        if (line.find('\t') != std::string::npos || line.find('\r') != std::string::npos) return bad("tab or CR");
-        size_t indent = 0;
-        while (indent < line.size() && line[indent] == ' ') ++indent;
-        if (indent % 2 != 0) return bad("odd indentation");
-        if (opener ? (indent != previous + 2 && !(indent == previous && line.compare(indent, 2, "- ") == 0))
-                   : indent > previous) return bad("unexpected indentation");
-        std::string rest = line.substr(indent);
-        size_t column = indent;
-        YamlLine out;
-        while (rest.compare(0, 2, "- ") == 0) { rest.erase(0, 2); column += 2; ++out.markers; }
-        out.indent = column;
-        if ((!rest.empty() && rest[0] == '{') || rest == "[]") {
-            out.value = rest;
-        } else {
-            size_t colon = std::string::npos;
-            if (!rest.empty() && rest[0] == '"') {
-                const size_t close = rest.find("\":");
-                if (close == std::string::npos) return bad("unclosed quoted key");
-                colon = close + 1;
-            } else {
-                colon = rest.find(':');
-            }
-            if (colon == std::string::npos) return bad("no ':'");
-            if (!DecodeYamlScalar(rest.substr(0, colon), out.key)) return bad("bad key");
-            if (colon + 1 < rest.size() && rest[colon + 1] != ' ') return bad("no space after ':'");
-            out.value = colon + 2 <= rest.size() ? rest.substr(colon + 2) : "";
-        }
-        const std::string& v = out.value;
-        if (!v.empty() && (v[0] == '{' || v[0] == '[')) {
-            int depth = 0;
-            for (const char c : v) depth += (c == '{' || c == '[') ? 1 : (c == '}' || c == ']') ? -1 : 0;
-            if (depth != 0 || (v.back() != '}' && v.back() != ']')) return bad("unbalanced flow value");
-        } else if (!v.empty()) {
-            std::string decoded;
-            if (!DecodeYamlScalar(v, decoded)) return bad("bad scalar");
-        }
-        opener = v.empty() && !out.key.empty() && line.back() == ':';
-        previous = column;
-        if (!opener) {
-            // A plain line closes nothing by itself; the next line may go
-            // back to any shallower key.
-        }
-        lines.push_back(out);
-    }
-    return true;
-}
-
-struct UnityNames {
-    std::vector<std::string> spriteNames, tableNames, fileIdKeys;
-    std::vector<std::string> internalIds, tableIds, fileIdValues, spriteIds;
-};
-
-UnityNames ReadUnityNames(const std::vector<YamlLine>& lines) {
-    UnityNames n;
-    bool inFileIdTable = false;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const YamlLine& l = lines[i];
-        std::string decoded;
-        if (l.key == "nameFileIdTable") { inFileIdTable = true; continue; }
-        if (inFileIdTable && l.indent == 6) {
-            n.fileIdKeys.push_back(l.key);
-            n.fileIdValues.push_back(l.value);
-            continue;
-        }
-        inFileIdTable = false;
-        if (l.indent == 6 && l.key == "name") { DecodeYamlScalar(l.value, decoded); n.spriteNames.push_back(decoded); }
-        if (l.indent == 6 && l.key == "internalID") n.internalIds.push_back(l.value);
-        if (l.indent == 6 && l.key == "spriteID") n.spriteIds.push_back(l.value);
-        if (l.indent == 4 && l.key == "second") { DecodeYamlScalar(l.value, decoded); n.tableNames.push_back(decoded); }
-        if (l.indent == 6 && l.key == "213") n.tableIds.push_back(l.value);
-    }
-    return n;
-}
-
-std::string UnityValue(const std::vector<YamlLine>& lines, size_t indent, const std::string& key) {
-    for (const auto& l : lines) {
-        if (l.indent == indent && l.key == key) return l.value;
-    }
-    return "<absent>";
-}
-
-// Flow mapping "{x: 1.5, y: -2}" -> numbers by key.
-std::map<std::string, double> Flow(const std::string& v) {
-    std::map<std::string, double> out;
-    std::string body = v.substr(1, v.size() - 2);
-    std::istringstream in(body);
-    std::string part;
-    while (std::getline(in, part, ',')) {
-        const size_t colon = part.find(':');
-        std::string key = part.substr(0, colon);
-        key.erase(0, key.find_first_not_of(' '));
-        out[key] = std::stod(part.substr(colon + 1));
-    }
-    return out;
-}
+using UnityYaml::CheckUnityYaml;
+using UnityYaml::Flow;
+using UnityYaml::ReadUnityNames;
+using UnityYaml::UnityNames;
+using UnityYaml::UnityValue;
+using UnityYaml::YamlLine;
 
 // ---- Names that try to break every document ----------------------------
 

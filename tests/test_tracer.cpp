@@ -3,6 +3,7 @@
 #include <limits>
 #include <random>
 
+#include "reference_outline.h"
 #include "velmora_engine.h"
 
 namespace {
@@ -114,31 +115,12 @@ TEST(Tracer, LongerBufferReadsOnlyTheFrame) {
 }
 
 // Reference: each pass walks its scan lines one pixel at a time, exactly as
-// the outline is defined; the engine sweeps column passes row by row instead.
+// the outline is defined (the model fuzz/fuzz_tracer.cpp checks against too);
+// the engine sweeps column passes row by row instead.
 Points ReferenceTrace(const std::vector<uint32_t>& px, int32_t w, int32_t h, uint8_t t, int32_t s) {
-    auto solid = [&](int32_t x, int32_t y) {
-        return (px[static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)] >> 24) >= t;
-    };
     Points out;
-    for (int32_t x = 0; x < w; x += s) {
-        for (int32_t y = 0; y < h; ++y) {
-            if (solid(x, y)) { out.emplace_back(x, y); break; }
-        }
-    }
-    for (int32_t y = 0; y < h; y += s) {
-        for (int32_t x = w - 1; x >= 0; --x) {
-            if (solid(x, y)) { out.emplace_back(x, y); break; }
-        }
-    }
-    for (int32_t x = w - 1; x >= 0; x -= s) {
-        for (int32_t y = h - 1; y >= 0; --y) {
-            if (solid(x, y)) { out.emplace_back(x, y); break; }
-        }
-    }
-    for (int32_t y = h - 1; y >= 0; y -= s) {
-        for (int32_t x = 0; x < w; ++x) {
-            if (solid(x, y)) { out.emplace_back(x, y); break; }
-        }
+    for (const VelmoraTest::OutlinePoint& traced : VelmoraTest::ReferenceOutline(px, w, h, t, s)) {
+        out.emplace_back(traced.point.x, traced.point.y);
     }
     return out;
 }

@@ -4,6 +4,8 @@
 #include <set>
 #include <stdexcept>
 
+#include "utf8.h"
+
 namespace GodotText {
 
 namespace {
@@ -22,27 +24,6 @@ struct Token {
     double real = 0.0;
     int64_t integer = 0;
 };
-
-bool ValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        size_t len = 0;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (c < 0x80) len = 1;
-        else if (c >= 0xC2 && c <= 0xDF) len = 2;
-        else if (c >= 0xE0 && c <= 0xEF) { len = 3; if (c == 0xE0) lo = 0xA0; if (c == 0xED) hi = 0x9F; }
-        else if (c >= 0xF0 && c <= 0xF4) { len = 4; if (c == 0xF0) lo = 0x90; if (c == 0xF4) hi = 0x8F; }
-        else return false;
-        if (i + len > s.size()) return false;
-        for (size_t k = 1; k < len; ++k) {
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if (k == 1 ? (d < lo || d > hi) : (d & 0xC0) != 0x80) return false;
-        }
-        i += len;
-    }
-    return true;
-}
 
 class Reader {
 public:
@@ -274,7 +255,7 @@ private:
                 default: out += static_cast<char>(e); break;
             }
         }
-        if (!ValidUtf8(out)) Fail("string is not valid UTF-8");
+        if (!VelmoraTest::ValidUtf8(out)) Fail("string is not valid UTF-8");
         return out;
     }
 

@@ -2,8 +2,8 @@
 // applying the grammar of Godot's own loader and refusing anything it
 // would refuse or misread: the header tag, section order, ids declared
 // before use, exactly one [resource] ending a .tres, and value syntax.
-#ifndef VELMORA_TESTS_GODOT_TEXT_READER_H
-#define VELMORA_TESTS_GODOT_TEXT_READER_H
+#ifndef VELMORA_TESTS_SUPPORT_GODOT_TEXT_READER_H
+#define VELMORA_TESTS_SUPPORT_GODOT_TEXT_READER_H
 
 #include <cstdint>
 #include <string>
@@ -56,4 +56,4 @@ Result Parse(const std::string& text);
 
 }  // namespace GodotText
 
-#endif  // VELMORA_TESTS_GODOT_TEXT_READER_H
+#endif  // VELMORA_TESTS_SUPPORT_GODOT_TEXT_READER_H
