@@ -73,6 +73,7 @@ int ParseCommandLine(const char* command, const char* intro, const std::vector<O
                      const char* outro, const std::vector<std::string>& args, std::ostream& out,
                      std::ostream& err, ParsedOptions& parsed) {
     std::vector<OptionRule> rules;
+    rules.reserve(options.size() + 1);
     for (const OptionHelp& option : options) {
         rules.push_back(OptionRule{option.name, option.shortName, option.valueName != nullptr});
     }

@@ -42,6 +42,12 @@ std::string Holder() {
 #endif
 }
 
+std::string LockedMessage(const fs::path& lockPath, const std::string& holder, const std::string& name) {
+    std::string message = lockPath.u8string();
+    message.append(": locked by ").append(holder).append(", another run writing ").append(name);
+    return message;
+}
+
 bool IsTemporaryName(const std::string& name) {
     // ".velmora-" + 16 hex digits + ".tmp" or ".old"
     if (name.size() != 9 + 16 + 4 || name.compare(0, 9, ".velmora-") != 0) return false;
@@ -107,7 +113,7 @@ bool OutputLock::State::Take(const std::string& name, std::string& error) {
                 }
                 CloseHandle(reader);
             }
-            error = lockPath.u8string() + ": locked by " + holder + ", another run writing " + name;
+            error = LockedMessage(lockPath, holder, name);
             return false;
         }
         error = lockPath.u8string() + ": " + FileOps::Reason(std::error_code(static_cast<int>(code), std::system_category()));
@@ -156,9 +162,8 @@ bool OutputLock::State::Take(const std::string& name, std::string& error) {
             }
             close(fd);
             fd = -1;
-            error = lockPath.u8string() + ": " +
-                    (code == EWOULDBLOCK ? "locked by " + holder + ", another run writing " + name
-                                         : FileOps::ErrnoReason(code));
+            error = code == EWOULDBLOCK ? LockedMessage(lockPath, holder, name)
+                                        : lockPath.u8string() + ": " + FileOps::ErrnoReason(code);
             return false;
         }
         struct stat opened {};

@@ -410,9 +410,11 @@ bool OutputSet::State::AddManifest(std::string& error) {
                            std::none_of(relative.begin(), relative.end(),
                                         [](const fs::path& part) { return part == ".." || part == "."; });
         const fs::path stale = lock->Folder() / relative;
+        std::string recorded = size;
+        recorded.append(" ").append(crc);
         if (owned.count(name) != 0 || name == manifestName || !plain ||
             !OutputLock::Owns(lock->Base(), name, false) || KindOf(stale) != Kind::Regular ||
-            StampOfFile(stale) != size + " " + crc) {
+            StampOfFile(stale) != recorded) {
             continue;
         }
         Journal::Move removal;
