@@ -72,12 +72,13 @@ void CheckShelfRules(const std::vector<Velmora::Size2D>& sizes, int32_t maxWidth
 
 // Failing is right only when a size is negative or the sizes could give an
 // atlas beyond 2^31 - 1 pixels: at most every frame stacked in its own row,
-// each row at most the widest frame (or 64).
-void CheckShelfRefusal(const std::vector<Velmora::Size2D>& sizes, const Velmora::RectPlacement& placement) {
+// each row at most as wide as the row width, the widest frame or 64.
+void CheckShelfRefusal(const std::vector<Velmora::Size2D>& sizes, int32_t maxWidth,
+                       const Velmora::RectPlacement& placement) {
     FUZZ_CHECK(placement.positions.empty() && placement.width == 0 && placement.height == 0);
     FUZZ_CHECK(placement.unplaced == sizes.size());
     int64_t heights = 0;
-    int64_t widest = 64;
+    int64_t widest = maxWidth > 64 ? maxWidth : 64;
     bool negative = false;
     for (const Velmora::Size2D& size : sizes) {
         negative = negative || size.w < 0 || size.h < 0;
@@ -101,7 +102,7 @@ Model ShelfModel(const std::vector<SpriteFrame>& frames, int32_t maxWidth) {
     if (placement.fits) {
         CheckShelfRules(sizes, maxWidth, placement);
     } else {
-        CheckShelfRefusal(sizes, placement);
+        CheckShelfRefusal(sizes, maxWidth, placement);
     }
     model.packs = usable && placement.fits;
     model.width = placement.width;
