@@ -551,7 +551,8 @@ Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
     std::mt19937 random(seed);
     for (int32_t y = border; y < height - border; ++y) {
         for (int32_t x = border; x < width - border; ++x) {
-            image.pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
+            const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+            image.pixels[at] = static_cast<uint32_t>(random()) | 0xFF000000U;
         }
     }
     return image;
