@@ -663,6 +663,66 @@ TEST_F(FileCommands, AtlasNormalMapHoldsEachFramesOwnMapAtItsRectangle) {
     }
 }
 
+TEST_F(FileCommands, FramesTooThinForTheGradientGetTheFlatNormalWithTheirAlpha) {
+    // The engine's neutral fill decodes to a zero normal, which lights
+    // turn black: the files get the flat normal, alpha kept, and nothing
+    // where the frame is (almost) clear.
+    struct Case {
+        const char* what;
+        int32_t width;
+        int32_t height;
+    };
+    const Case cases[] = {{"one pixel", 1, 1}, {"two wide", 2, 7}, {"two high", 9, 2}, {"one wide, tall", 1, 12}};
+    const uint32_t alphas[] = {0, 4, 5, 130, 255};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Image thin = Sprite(c.width, c.height, 31);
+        for (size_t i = 0; i < thin.pixels.size(); ++i) {
+            thin.pixels[i] = (thin.pixels[i] & 0x00FFFFFFU) | alphas[i % 5] << 24;
+        }
+        Image expected = thin;
+        for (size_t i = 0; i < thin.pixels.size(); ++i) {
+            expected.pixels[i] = alphas[i % 5] < 5 ? 0U : (alphas[i % 5] << 24 | 0x00FF7F7FU);
+        }
+        const std::string name = std::to_string(c.width) + "x" + std::to_string(c.height);
+        WritePng(name + ".png", thin);
+        const Outcome single = Call(Velmora::Commands::RunNormalMap, {In(name + ".png"), Out(name + "_n.png")});
+        ASSERT_EQ(single.status, 0) << single.err;
+        EXPECT_EQ(ReadPng(Out(name + "_n.png")).pixels, expected.pixels) << "--normalmap";
+        const Outcome packed = Atlas({"--normal-map", "-o", Out(name + "/sheet"), In(name + ".png")});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        EXPECT_TRUE(SameArea(ReadPng(Out(name + "/sheet_n.png")), FrameRegion(Out(name + "/sheet/" + name + ".tres")),
+                             expected))
+            << "--atlas --normal-map";
+    }
+}
+
+TEST_F(FileCommands, AnAtlasWrittenInsideTheFolderItPacksIsNeverItsOwnInput) {
+    WritePng("sprites/a.png", Sprite(12, 9, 41));
+    WritePng("sprites/b.png", Sprite(7, 15, 42));
+    WritePng("sprites/atlas_notes.png", Sprite(5, 5, 43));  // named like ours, but the user's
+    std::string first;
+    std::string firstNormals;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE("run " + std::to_string(run + 1));
+        const Outcome packed = Atlas({"--normal-map", "-o", In("sprites/atlas"), In("sprites")});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        EXPECT_EQ(packed.out.rfind("Packed 3 frames into", 0), 0U) << packed.out;
+        const std::string atlas = ReadText(In("sprites/atlas.png"));
+        const std::string normals = ReadText(In("sprites/atlas_n.png"));
+        if (run == 0) {
+            first = atlas;
+            firstNormals = normals;
+        }
+        EXPECT_EQ(atlas, first) << "the same frames give the same atlas";
+        EXPECT_EQ(normals, firstNormals);
+    }
+    // Named directly, a file is always a frame.
+    const Outcome named = Atlas({"-o", Out("again"), In("sprites/atlas.png"), In("sprites/a.png")});
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(named.out.rfind("Packed 2 frames", 0), 0U) << named.out;
+}
+
 TEST_F(FileCommands, NormalMapWritesTheEngineResultExactly) {
     const Image sprite = Sprite(23, 11, 14, 2);
     WritePng("sprite.png", sprite);

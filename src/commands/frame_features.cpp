@@ -37,7 +37,19 @@ Image NormalMapImage(const Image& image, float strength) {
     Image normal;
     normal.width = image.width;
     normal.height = image.height;
-    normal.pixels = GenerateNormalMap(image.pixels, image.width, image.height, strength);
+    if (image.width >= 3 && image.height >= 3) {
+        normal.pixels = GenerateNormalMap(image.pixels, image.width, image.height, strength);
+        return normal;
+    }
+    // Too thin for the gradient: the engine's neutral fill decodes to a zero
+    // normal, which lights turn black. A file gets the flat normal instead,
+    // with the frame's alpha, and nothing where the frame is clear.
+    constexpr uint32_t kFlat = 0x00FF7F7FU;
+    normal.pixels.reserve(image.pixels.size());
+    for (const uint32_t pixel : image.pixels) {
+        const uint32_t alpha = pixel >> 24;
+        normal.pixels.push_back(alpha < 5 ? 0U : (kFlat | alpha << 24));
+    }
     return normal;
 }
 

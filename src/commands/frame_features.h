@@ -25,7 +25,9 @@ bool ApplyStrength(const std::string& value, FrameFeatures& features, std::strin
 bool ApplyAlpha(const std::string& value, FrameFeatures& features, std::string& error);
 bool ApplyTolerance(const std::string& value, FrameFeatures& features, std::string& error);
 
-// The normal map of one image as an image.
+// The normal map of one image as an image; an image narrower or lower than
+// 3 pixels gets the flat normal (127, 127, 255) with its own alpha (0 where
+// the alpha is below 5).
 Image NormalMapImage(const Image& image, float strength);
 
 std::vector<Image> NormalMapAll(const std::vector<Image>& images, float strength, unsigned jobs);

@@ -118,7 +118,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     }
 
     std::vector<InputFrame> frames;
-    if (!GatherFrames(settings.operands, frames, err)) {
+    if (!GatherFrames(settings.operands, prefix, frames, err)) {
         return kStatusFailed;
     }
     Support::Progress progress(err);

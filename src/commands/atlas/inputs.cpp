@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <new>
@@ -29,7 +30,37 @@ InputFrame MakeInput(const std::string& name, const std::string& path) {
     return frame;
 }
 
-bool FindFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err) {
+namespace fs = std::filesystem;
+
+// The images a run writes for `prefix`: a folder packed into an atlas
+// written inside it would otherwise take the last atlas in as a frame on
+// every run.
+class OwnOutputs {
+public:
+    explicit OwnOutputs(const std::string& prefix) : base_(fs::u8path(prefix).filename().u8string()) {
+        for (const char* suffix : {".png", "_n.png"}) {
+            std::error_code ec;
+            const fs::path real = fs::weakly_canonical(fs::u8path(prefix + suffix), ec);
+            if (!ec) files_.push_back(real);
+        }
+    }
+
+    bool Holds(const std::string& file) const {
+        // Only a name that could be ours costs a look at the file system.
+        if (fs::u8path(file).filename().u8string().rfind(base_, 0) != 0) return false;
+        std::error_code ec;
+        const fs::path real = fs::weakly_canonical(fs::u8path(file), ec);
+        return !ec && std::find(files_.begin(), files_.end(), real) != files_.end();
+    }
+
+private:
+    std::string base_;
+    std::vector<fs::path> files_;
+};
+
+bool FindFrames(const std::vector<std::string>& inputs, const std::string& prefix, std::vector<InputFrame>& frames,
+                std::ostream& err) {
+    const OwnOutputs own(prefix);
     bool ok = true;
     for (const std::string& input : inputs) {
         const Io::PathKind kind = Io::GetPathKind(input);
@@ -55,7 +86,9 @@ bool FindFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>&
             ok = false;
         }
         for (Io::FoundFile& file : found) {
-            frames.push_back(MakeInput(Io::StripExtension(file.relative), file.path));
+            if (!own.Holds(file.path)) {
+                frames.push_back(MakeInput(Io::StripExtension(file.relative), file.path));
+            }
         }
     }
     return ok;
@@ -179,8 +212,9 @@ bool ReportErrors(const std::vector<std::string>& errors, std::ostream& err) {
 
 }  // namespace
 
-bool GatherFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err) {
-    return FindFrames(inputs, frames, err) && OrderFrames(frames, err);
+bool GatherFrames(const std::vector<std::string>& inputs, const std::string& prefix, std::vector<InputFrame>& frames,
+                  std::ostream& err) {
+    return FindFrames(inputs, prefix, frames, err) && OrderFrames(frames, err);
 }
 
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,

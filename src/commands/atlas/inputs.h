@@ -26,9 +26,12 @@ struct InputFrame {
     Area2D stored;        // the part of the original that is packed
 };
 
-// Finds the frames of every INPUT, sorted bytewise by name. Problems are
-// written to `err`, one line each; returns false when there was any.
-bool GatherFrames(const std::vector<std::string>& inputs, std::vector<InputFrame>& frames, std::ostream& err);
+// Finds the frames of every INPUT, sorted bytewise by name. The images a
+// folder holds that are this run's own outputs for `prefix` (PREFIX.png,
+// PREFIX_n.png) are no frames. Problems are written
+// to `err`, one line each; returns false when there was any.
+bool GatherFrames(const std::vector<std::string>& inputs, const std::string& prefix, std::vector<InputFrame>& frames,
+                  std::ostream& err);
 
 // Decodes every frame on settings.jobs threads, trimming each as soon as it
 // is decoded with settings.trim, so that at most one whole image per thread
