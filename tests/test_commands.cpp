@@ -697,6 +697,46 @@ TEST_F(FileCommands, FramesTooThinForTheGradientGetTheFlatNormalWithTheirAlpha) 
     }
 }
 
+TEST_F(FileCommands, TrimmingLeavesEveryFramesNormalMapAsItWas) {
+    // Opaque blocks with clear margins of different widths (one touching an
+    // edge): trimmed, a map computed on the cropped frame would repeat the
+    // block's own edge pixels where the original has clear ones.
+    struct Case {
+        const char* name;
+        int32_t left, top, right, bottom;
+    };
+    const Case cases[] = {{"wide", 3, 2, 1, 4}, {"edge", 0, 5, 2, 0}, {"thin", 4, 1, 4, 1}};
+    std::vector<std::string> args = {"--trim", "--normal-map", "--strength", "1.5", "-o", Out("trimmed")};
+    std::vector<Image> originals;
+    for (const Case& c : cases) {
+        const Image block = Sprite(6, 5, 51);
+        Image frame;
+        frame.width = 6 + c.left + c.right;
+        frame.height = 5 + c.top + c.bottom;
+        frame.pixels.assign(static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height), 0U);
+        for (int32_t y = 0; y < 5; ++y) {
+            for (int32_t x = 0; x < 6; ++x) {
+                frame.pixels[Offset((c.top + y) * frame.width + c.left + x)] = block.pixels[Offset(y * 6 + x)] | 0xFF000000U;
+            }
+        }
+        WritePng(std::string(c.name) + ".png", frame);
+        args.push_back(In(std::string(c.name) + ".png"));
+        originals.push_back(frame);
+    }
+    const Outcome run = Atlas(args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Image normals = ReadPng(Out("trimmed_n.png"));
+    for (size_t i = 0; i < originals.size(); ++i) {
+        const Case& c = cases[i];
+        const Image& original = originals[i];
+        Image whole = original;
+        whole.pixels = Velmora::GenerateNormalMap(original.pixels, original.width, original.height, 1.5F);
+        const Region region = FrameRegion(Out(std::string("trimmed/") + c.name + ".tres"));
+        ASSERT_EQ(region.w, 6) << c.name << ": trimmed to the block";
+        EXPECT_TRUE(SameArea(normals, region, whole, c.left, c.top)) << c.name << ": not the whole frame's map, cropped";
+    }
+}
+
 TEST_F(FileCommands, AnAtlasWrittenInsideTheFolderItPacksIsNeverItsOwnInput) {
     WritePng("sprites/a.png", Sprite(12, 9, 41));
     WritePng("sprites/b.png", Sprite(7, 15, 42));

@@ -159,7 +159,8 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     if (features.normalMap) {
         progress.Stage("computing normal maps");
         sheet.normalMapFile = base + "_n.png";
-        const std::vector<Image> normals = NormalMapAll(packed.images, features.strength, settings.jobs);
+        const std::vector<Image> normals =
+            packed.normals.empty() ? NormalMapAll(packed.images, features.strength, settings.jobs) : packed.normals;
         if (!ComposeAtlas(normals, plan.positions, atlas.width, atlas.height, settings.geometry.extrude,
                           normalAtlas)) {
             ReportProblem(err, prefix + "_n.png", "the normal maps could not be placed");

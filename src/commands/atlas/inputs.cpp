@@ -11,6 +11,7 @@
 
 #include <utf8proc.h>
 
+#include "frame_features.h"
 #include "io/file_io.h"
 #include "io/png_io.h"
 #include "support/parallel.h"
@@ -246,8 +247,15 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
                 frame.stored = Area2D{0, 0, frame.image.width, frame.image.height};
                 if (settings.trim) {
                     frame.stored = FindOpaqueBounds(frame.image);
+                    // The map of the whole frame, cropped: computed on the
+                    // trimmed frame its edges would see their own pixels
+                    // repeated instead of the clear ones around them.
+                    if (settings.features.normalMap) {
+                        frame.normal = NormalMapImage(frame.image, settings.features.strength);
+                    }
                     if (frame.stored.w != frame.image.width || frame.stored.h != frame.image.height) {
                         frame.image = CropImage(frame.image, frame.stored);
+                        if (settings.features.normalMap) frame.normal = CropImage(frame.normal, frame.stored);
                     }
                 }
             } else {
@@ -284,10 +292,12 @@ PackedImages PrepareImages(std::vector<InputFrame>& frames, bool dedupe) {
         if (twin[i] == i) {
             packed.slot[i] = packed.images.size();
             packed.images.push_back(std::move(all[i]));
+            if (IsValidImage(frames[i].normal)) packed.normals.push_back(std::move(frames[i].normal));
         } else {
             packed.slot[i] = packed.slot[twin[i]];
         }
     }
+    if (packed.normals.size() != packed.images.size()) packed.normals.clear();
     return packed;
 }
 

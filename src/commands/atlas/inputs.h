@@ -24,6 +24,7 @@ struct InputFrame {
     int32_t sourceW = 0;  // size as decoded
     int32_t sourceH = 0;
     Area2D stored;        // the part of the original that is packed
+    Image normal;         // with --trim --normal-map: the original's normal map, cropped
 };
 
 // Finds the frames of every INPUT, sorted bytewise by name. The images a
@@ -42,9 +43,11 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
                   std::ostream& err);
 
 // The images to pack: each frame's image once, or with `dedupe` once per
-// distinct image; slot[i] is frame i's image.
+// distinct image; slot[i] is frame i's image. `normals` are the images'
+// normal maps when decoding made them (with --trim), else empty.
 struct PackedImages {
     std::vector<Image> images;
+    std::vector<Image> normals;
     std::vector<size_t> slot;
 };
 PackedImages PrepareImages(std::vector<InputFrame>& frames, bool dedupe);
