@@ -691,6 +691,7 @@ TEST_F(FileCommands, FramesTooThinForTheGradientGetTheFlatNormalWithTheirAlpha) 
         EXPECT_EQ(ReadPng(Out(name + "_n.png")).pixels, expected.pixels) << "--normalmap";
         const Outcome packed = Atlas({"--normal-map", "-o", Out(name + "/sheet"), In(name + ".png")});
         ASSERT_EQ(packed.status, 0) << packed.err;
+        EXPECT_EQ(packed.out.rfind("Packed 1 frame into", 0), 0U) << packed.out;
         EXPECT_TRUE(SameArea(ReadPng(Out(name + "/sheet_n.png")), FrameRegion(Out(name + "/sheet/" + name + ".tres")),
                              expected))
             << "--atlas --normal-map";

@@ -83,7 +83,7 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
 
 void Summarise(const AtlasSettings& settings, size_t frames, size_t images, const Image& atlas, size_t files,
                std::ostream& out) {
-    out << "Packed " << frames << " frames";
+    out << "Packed " << frames << (frames == 1 ? " frame" : " frames");
     if (images != frames) {
         out << " (" << images << " unique)";
     }
