@@ -692,8 +692,9 @@ TEST_F(FileCommands, FramesTooThinForTheGradientGetTheFlatNormalWithTheirAlpha) 
         const Outcome packed = Atlas({"--normal-map", "-o", Out(name + "/sheet"), In(name + ".png")});
         ASSERT_EQ(packed.status, 0) << packed.err;
         EXPECT_EQ(packed.out.rfind("Packed 1 frame into", 0), 0U) << packed.out;
-        EXPECT_TRUE(SameArea(ReadPng(Out(name + "/sheet_n.png")), FrameRegion(Out(name + "/sheet/" + name + ".tres")),
-                             expected))
+        std::string frameFile = name;
+        frameFile.append("/sheet/").append(name);
+        EXPECT_TRUE(SameArea(ReadPng(Out(name + "/sheet_n.png")), FrameRegion(Out(frameFile + ".tres")), expected))
             << "--atlas --normal-map";
     }
 }
@@ -822,6 +823,63 @@ TEST_F(FileCommands, CollidersPrintOnePolygonPerRegionInEachFormat) {
     const Outcome format = Call(Velmora::Commands::RunColliders, {"--format", "svg", In("two.png")});
     EXPECT_EQ(format.status, 1);
     EXPECT_EQ(format.out, "");
+}
+
+TEST_F(FileCommands, SpecksLoseTheirCollidersButNoFrameLosesItsLargest) {
+    // A 6 x 6 body, and apart from it regions of 1, 4 and 6 pixels.
+    Image image;
+    image.width = 20;
+    image.height = 20;
+    image.pixels.assign(400, 0U);
+    const auto fill = [&](int x0, int y0, int w, int h) {
+        for (int y = y0; y < y0 + h; ++y) {
+            for (int x = x0; x < x0 + w; ++x) image.pixels[Offset(y * 20 + x)] = 0xFF3060A0U;
+        }
+    };
+    fill(1, 1, 6, 6);
+    fill(15, 15, 1, 1);
+    fill(15, 2, 2, 2);
+    fill(2, 15, 3, 2);
+    WritePng("specks.png", image);
+    Image speck;
+    speck.width = 5;
+    speck.height = 5;
+    speck.pixels.assign(25, 0U);
+    speck.pixels[12] = 0xFFFFFFFFU;
+    WritePng("speck.png", speck);
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        const char* file;
+        long polygons;
+    };
+    const Case cases[] = {
+        {"default: regions of up to 4 pixels go", {}, "specks.png", 2},
+        {"0 keeps every region", {"--min-area", "0"}, "specks.png", 4},
+        {"7 leaves the body alone", {"--min-area=7"}, "specks.png", 1},
+        {"a limit above the body still keeps it", {"--min-area", "1000"}, "specks.png", 1},
+        {"a frame that is one speck keeps it", {}, "speck.png", 1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.options;
+        args.push_back(In(c.file));
+        const Outcome run = Call(Velmora::Commands::RunColliders, args);
+        ASSERT_EQ(run.status, 0) << c.what << ": " << run.err;
+        EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), c.polygons) << c.what << ":\n" << run.out;
+    }
+    // --atlas --colliders drops the same specks from the frame's scene.
+    const Outcome packed = Atlas({"--colliders", "-o", Out("sheet"), In("specks.png")});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    const std::string scene = ReadText(Out("sheet/specks.tscn"));
+    size_t shapes = 0;
+    for (size_t at = scene.find("type=\"CollisionPolygon2D\""); at != std::string::npos;
+         at = scene.find("type=\"CollisionPolygon2D\"", at + 1)) {
+        ++shapes;
+    }
+    EXPECT_EQ(shapes, 2U) << scene;
+    const Outcome bad = Call(Velmora::Commands::RunColliders, {"--min-area", "-1", In("specks.png")});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("--min-area needs a whole number"), std::string::npos) << bad.err;
 }
 
 }  // namespace

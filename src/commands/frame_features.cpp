@@ -1,5 +1,8 @@
 #include "frame_features.h"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "options.h"
 #include "support/parallel.h"
 #include "velmora/collider.h"
@@ -33,6 +36,47 @@ bool ApplyTolerance(const std::string& value, FrameFeatures& features, std::stri
     return true;
 }
 
+bool ApplyMinArea(const std::string& value, FrameFeatures& features, std::string& error) {
+    if (!ParseInteger(value, 0, int64_t{kMaxImageSide} * kMaxImageSide, features.minArea)) {
+        error = "--min-area needs a whole number of square pixels, 0 or more, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Twice the area a polygon encloses (shoelace; clockwise on screen is
+// positive).
+int64_t DoubleArea(const std::vector<Point2D>& polygon) {
+    int64_t sum = 0;
+    for (size_t i = 0; i < polygon.size(); ++i) {
+        const Point2D& a = polygon[i];
+        const Point2D& b = polygon[(i + 1) % polygon.size()];
+        sum += int64_t{a.x} * b.y - int64_t{b.x} * a.y;
+    }
+    return sum < 0 ? -sum : sum;
+}
+
+}  // namespace
+
+Formats::Polygons TraceFrame(const Image& image, const FrameFeatures& features) {
+    Formats::Polygons polygons = TraceColliderPolygons(image, features.alpha, features.tolerance);
+    std::vector<int64_t> areas;
+    areas.reserve(polygons.size());
+    for (const std::vector<Point2D>& polygon : polygons) {
+        areas.push_back(DoubleArea(polygon));
+    }
+    const auto largest = std::max_element(areas.begin(), areas.end()) - areas.begin();
+    Formats::Polygons kept;
+    for (size_t i = 0; i < polygons.size(); ++i) {
+        if (static_cast<std::ptrdiff_t>(i) == largest || areas[i] >= 2 * features.minArea) {
+            kept.push_back(std::move(polygons[i]));
+        }
+    }
+    return kept;
+}
+
 Image NormalMapImage(const Image& image, float strength) {
     Image normal;
     normal.width = image.width;
@@ -64,7 +108,7 @@ std::vector<Formats::Polygons> TraceAll(const std::vector<Image>& images, const 
                                         unsigned jobs) {
     std::vector<Formats::Polygons> polygons(images.size());
     Support::ParallelFor(images.size(), jobs, [&](size_t i) {
-        polygons[i] = TraceColliderPolygons(images[i], features.alpha, features.tolerance);
+        polygons[i] = TraceFrame(images[i], features);
     });
     return polygons;
 }

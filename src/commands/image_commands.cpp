@@ -67,6 +67,9 @@ const CommandTable<ColliderSettings>& CollidersTable() {
              [](const std::string& v, ColliderSettings& s, std::string& e) {
                  return ApplyTolerance(v, s.features, e);
              }},
+            {{"--min-area", nullptr, "A",
+              "drop polygons enclosing fewer square pixels, except\nthe largest (default: 5; 0 keeps every one)"},
+             [](const std::string& v, ColliderSettings& s, std::string& e) { return ApplyMinArea(v, s.features, e); }},
             {{"--format", nullptr, "F",
               "text: one polygon a line, \"x,y\" pairs (default)\n"
               "json: an array of polygons of [x, y] points\n"
@@ -144,7 +147,7 @@ int RunCollidersChecked(const Arguments& args, std::ostream& out, std::ostream& 
         return kStatusFailed;
     }
     const FrameFeatures& features = settings.features;
-    const Formats::Polygons polygons = TraceColliderPolygons(image, features.alpha, features.tolerance);
+    const Formats::Polygons polygons = TraceFrame(image, features);
     // The whole document is built before anything is printed.
     const std::string document =
         settings.format == "json"    ? Formats::BuildColliderJson(polygons)

@@ -146,6 +146,9 @@ const CommandTable<AtlasSettings>& AtlasTable() {
              [](const std::string& v, Settings& s, std::string& e) { return ApplyAlpha(v, s.features, e); }},
             {{"--tolerance", nullptr, "T", "polygon simplification in pixels (default: 1.0)"},
              [](const std::string& v, Settings& s, std::string& e) { return ApplyTolerance(v, s.features, e); }},
+            {{"--min-area", nullptr, "A",
+              "drop collider specks enclosing fewer square pixels,\nexcept a frame's largest (default: 5; 0 keeps all)"},
+             [](const std::string& v, Settings& s, std::string& e) { return ApplyMinArea(v, s.features, e); }},
             {{"--jobs", nullptr, "N", "decoding and encoding threads (default: all cores)"}, ApplyJobs},
         },
         "Frames are never rotated.\n"
