@@ -14,6 +14,7 @@
 #include "json_reader.h"
 #include "io/png_io.h"
 #include "png_bytes.h"
+#include "support/sprites.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
 
@@ -26,20 +27,8 @@ namespace {
 size_t Offset(int64_t value) { return static_cast<size_t>(value); }
 
 using Velmora::Image;
+using VelmoraTest::Sprite;
 
-Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0U);
-    std::mt19937 random(seed);
-    for (int32_t y = border; y < height - border; ++y) {
-        for (int32_t x = border; x < width - border; ++x) {
-            image.pixels[Offset(y * width + x)] = static_cast<uint32_t>(random()) | 0xFF000000U;
-        }
-    }
-    return image;
-}
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);

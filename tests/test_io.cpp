@@ -25,6 +25,8 @@
 #include "io/png_io.h"
 #include "io/png_streams.h"
 #include "png_bytes.h"
+#include "support/file_tree.h"
+#include "support/sprites.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
 
@@ -38,6 +40,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using Velmora::Image;
+using VelmoraTest::ReadText;
+using VelmoraTest::Sprite;
+using VelmoraTest::TreeOf;
 using Velmora::Io::CommitOutputs;
 using Velmora::Io::DecodePng;
 using Velmora::Io::EncodePng;
@@ -55,10 +60,6 @@ void WriteAll(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string ReadText(const fs::path& path) {
-    const std::vector<uint8_t> bytes = ReadAll(path);
-    return {bytes.begin(), bytes.end()};
-}
 
 uint32_t Pack(uint32_t r, uint32_t g, uint32_t b, uint32_t a) { return r | g << 8 | b << 16 | a << 24; }
 
@@ -75,38 +76,9 @@ Image Pattern(int32_t width, int32_t height, uint32_t seed) {
     return image;
 }
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("velmora-io-") + info->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const fs::path& path() const { return path_; }
-    std::string Str(const std::string& relative = "") const {
-        return relative.empty() ? path_.u8string() : path_.u8string() + "/" + relative;
-    }
+// A fresh folder per test, removed afterwards.
+using TempDir = VelmoraTest::TempFolder;
 
-private:
-    fs::path path_;
-};
-
-// Every entry under `root`, relative, "/"-separated, folders ending in "/".
-std::set<std::string> TreeOf(const fs::path& root) {
-    std::set<std::string> tree;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        tree.insert(fs::relative(it->path(), root).generic_u8string() + (it->is_directory() ? "/" : ""));
-    }
-    return tree;
-}
 
 // ---------------------------------------------------------------------------
 // DecodePng
@@ -542,21 +514,6 @@ TEST(EncodePng, RefusesInvalidImages) {
 // ---------------------------------------------------------------------------
 // PngStreams
 
-// Opaque random pixels inside a transparent border of `border` pixels.
-Image Sprite(int32_t width, int32_t height, uint32_t seed, int32_t border = 0) {
-    Image image;
-    image.width = width;
-    image.height = height;
-    image.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), 0U);
-    std::mt19937 random(seed);
-    for (int32_t y = border; y < height - border; ++y) {
-        for (int32_t x = border; x < width - border; ++x) {
-            const size_t at = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
-            image.pixels[at] = static_cast<uint32_t>(random()) | 0xFF000000U;
-        }
-    }
-    return image;
-}
 
 TEST(PngStreams, PiecesMakeTheFileEncodePngWritesWhateverTheJobCount) {
     const Image small = Sprite(7, 5, 1, 1);
