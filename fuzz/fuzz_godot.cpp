@@ -22,21 +22,6 @@ using Velmora::Point2D;
 using Velmora::Rect2D;
 using VelmoraFuzz::Reader;
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (const char ch : text) {
-        if (ch == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += ch;
-        }
-    }
-    FUZZ_CHECK(line.empty());  // the document ends with a line feed
-    return lines;
-}
-
 bool IsControl(unsigned char byte) {
     return byte < 0x20 || byte == 0x7F;
 }
@@ -230,7 +215,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     const std::string document = Velmora::ExportGodot4Tres(rects, polygons, path);
-    const std::vector<std::string> lines = SplitLines(document);
+    const std::vector<std::string> lines = VelmoraFuzz::SplitLines(document);
     const size_t expectedLines =
         4 + 5 * rects.size() + (polygons.empty() ? 0 : 1 + 3 * polygons.size());
     FUZZ_CHECK(lines.size() == expectedLines);

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "velmora_engine.h"
 
@@ -135,5 +136,25 @@ inline uint32_t MixBits(uint32_t value) {
 
 #define FUZZ_CHECK(condition) \
     ((condition) ? static_cast<void>(0) : ::VelmoraFuzz::Fail(__FILE__, __LINE__, #condition))
+
+namespace VelmoraFuzz {
+
+// A generated document's lines; it must end with a line feed.
+inline std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (const char ch : text) {
+        if (ch == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else {
+            line += ch;
+        }
+    }
+    FUZZ_CHECK(line.empty());
+    return lines;
+}
+
+}  // namespace VelmoraFuzz
 
 #endif  // VELMORA_FUZZ_INPUT_H

@@ -62,21 +62,6 @@ void CheckKept(const Formats::UnityKeptIds& kept) {
     }
 }
 
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::string line;
-    for (const char ch : text) {
-        if (ch == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else {
-            line += ch;
-        }
-    }
-    FUZZ_CHECK(line.empty());  // the document ends with a line feed
-    return lines;
-}
-
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
 }
@@ -101,7 +86,7 @@ struct WrittenIds {
 };
 
 WrittenIds ReadWritten(const std::string& meta) {
-    const std::vector<std::string> lines = SplitLines(meta);
+    const std::vector<std::string> lines = VelmoraFuzz::SplitLines(meta);
     FUZZ_CHECK(lines.size() > 2 && lines[0] == "fileFormatVersion: 2" && StartsWith(lines[1], "guid: ") &&
                lines[2] == "TextureImporter:");
     WrittenIds ids;
