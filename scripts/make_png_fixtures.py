@@ -176,10 +176,18 @@ def main():
     raw = b"\x00" + b"".join(struct.pack(">H", v) for v in samples)
     with open(os.path.join(ROOT, "good", "grey16_high_bytes.png"), "wb") as f:
         f.write(png(4, 1, 0, 16, False, raw))
+    sample = open(os.path.join(ROOT, "good", "rgba8_5x7.png"), "rb").read()
+    # Many published files end at their last IDAT: their pixels are whole.
+    with open(os.path.join(ROOT, "good", "rgba8_5x7_no_iend.png"), "wb") as f:
+        f.write(sample[:sample.index(b"IEND") - 4])
+    with open(os.path.join(ROOT, "good", "rgba8_5x7.rgba"), "rb") as f:
+        pixels = f.read()
+    with open(os.path.join(ROOT, "good", "rgba8_5x7_no_iend.rgba"), "wb") as f:
+        f.write(pixels)
+    manifest.append("rgba8_5x7_no_iend 5 7")
     with open(os.path.join(ROOT, "good", "manifest.txt"), "w") as f:
         f.write("\n".join(manifest) + "\n")
 
-    sample = open(os.path.join(ROOT, "good", "rgba8_5x7.png"), "rb").read()
     trns = open(os.path.join(ROOT, "good", "palette_trns8_5x7.png"), "rb").read()
     bad = {
         "empty": b"",
@@ -190,7 +198,8 @@ def main():
         "bad_crc_trns": with_bad_crc(trns, b"tRNS"),
         "truncated_idat": sample[:sample.index(b"IDAT") + 20],
         "truncated_header": sample[:20],
-        "no_iend": sample[:sample.index(b"IEND") - 4],
+        # The last IDAT's checksum is cut off: its data cannot be trusted.
+        "cut_last_crc": sample[:sample.index(b"IEND") - 6],
         "too_wide": header_only(20000, 1),
         "too_tall": header_only(1, 20000),
         "zero_width": header_only(0, 5),

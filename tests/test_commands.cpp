@@ -326,6 +326,9 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     std::string truncated = ReadText(In("good.png"));
     truncated.resize(truncated.size() / 2);
     WriteBytes("truncated.png", truncated);
+    std::string damaged = ReadText(In("good.png"));
+    damaged[damaged.find("IEND") - 5] ^= 1;  // the last byte of the IDAT checksum
+    WriteBytes("damaged.png", damaged);
     // A previous atlas at the same prefix must survive every failure.
     ASSERT_EQ(Atlas({"-o", Out("sheet"), In("good.png")}).status, 0);
     const auto before = Snapshot(root_ / "out");
@@ -345,7 +348,8 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
         {"missing input", {In("nothing.png")}, 2, In("nothing.png") + ": no such file or folder"},
         {"empty file", {In("empty.png")}, 2, In("empty.png") + ": "},
         {"not a PNG", {In("text.png")}, 2, In("text.png") + ": "},
-        {"truncated", {In("truncated.png")}, 2, In("truncated.png") + ": "},
+        {"truncated", {In("truncated.png")}, 2, In("truncated.png") + ": image data ends early\n"},
+        {"damaged", {In("damaged.png")}, 2, In("damaged.png") + ": bad CRC in chunk IDAT\n"},
         {"same name twice", {In("good.png"), In("dup")}, 2, "both give the frame name 'good'"},
         {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2,
          In("big.png") + ": 40x10 does not fit the atlas size limit 32x32"},
@@ -375,8 +379,27 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     EXPECT_EQ(FirstDifference(Snapshot(root_ / "out"), before), "");
 }
 
+// Files that end at their last IDAT are common in published sprite sets:
+// they pack into the same atlas as the same files with IEND.
+TEST_F(FileCommands, PngsWithoutIendPackLikeWholeOnes) {
+    for (int i = 0; i < 4; ++i) {
+        const std::string name = "whole/f" + std::to_string(i) + ".png";
+        WritePng(name, Sprite(6 + i, 9 - i, static_cast<uint32_t>(i), i % 2));
+        const std::string bytes = ReadText(In(name));
+        const size_t cut = i % 2 == 0 ? 12 : 7;  // IEND gone, or cut short
+        WriteBytes("cut/f" + std::to_string(i) + ".png", bytes.substr(0, bytes.size() - cut));
+    }
+    const Outcome whole = Atlas({"-o", Out("whole/sheet"), In("whole")});
+    const Outcome cut = Atlas({"-o", Out("cut/sheet"), In("cut")});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    ASSERT_EQ(cut.status, 0) << cut.err;
+    EXPECT_EQ(cut.err, "");
+    EXPECT_EQ(ReadText(root_ / "out/cut/sheet.png"), ReadText(root_ / "out/whole/sheet.png"));
+    EXPECT_EQ(ReadText(root_ / "out/cut/sheet.json"), ReadText(root_ / "out/whole/sheet.json"));
+}
+
 // A PNG of `width` x `height` whose header is all there is: decoding it
-// fails ("truncated file"), so a run that names its size never decoded it.
+// fails ("image data ends early"), so a run that names its size never decoded it.
 std::string HeaderOnlyPng(uint32_t width, uint32_t height) {
     return PngBytes::kSignature + PngBytes::Header(width, height, 1, 0);
 }
@@ -398,8 +421,8 @@ TEST_F(FileCommands, FramesTooLargeForTheAtlasAreRefusedFromTheirHeadersAlone) {
     const Outcome trimmed = Atlas({"--trim", "-o", Out("sheet"), In("set")});
     EXPECT_EQ(trimmed.status, 2);
     EXPECT_EQ(trimmed.err, "velmora2d: " + In("set") + "/huge.png: image data too short\n"
-                           "velmora2d: " + In("set") + "/tall.png: truncated file\n"
-                           "velmora2d: " + In("set") + "/wide.png: truncated file\n");
+                           "velmora2d: " + In("set") + "/tall.png: image data ends early\n"
+                           "velmora2d: " + In("set") + "/wide.png: image data ends early\n");
     EXPECT_TRUE(Snapshot(root_ / "out").empty());
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -113,7 +114,7 @@ TEST(DecodePng, MatchesTheFormatModelForEveryColourTypeDepthAndLayout) {
     }
     // 24 colour type / depth / tRNS kinds in 5 sizes and layouts, one with
     // gamma and text chunks, and the widest image.
-    EXPECT_EQ(checked, 122) << "manifest incomplete: run scripts/make_png_fixtures.py";
+    EXPECT_EQ(checked, 123) << "manifest incomplete: run scripts/make_png_fixtures.py";
 }
 
 TEST(DecodePng, SixteenBitSamplesKeepTheirHighByteNotARoundedOne) {
@@ -126,6 +127,63 @@ TEST(DecodePng, SixteenBitSamplesKeepTheirHighByteNotARoundedOne) {
     EXPECT_EQ(image.pixels, expected);
 }
 
+// Many published PNGs stop after their last IDAT. Every colour type, depth
+// and layout decodes to the same pixels with or without IEND, or with IEND
+// cut short.
+TEST(DecodePng, NeedsNoIendOnceTheImageDataIsWhole) {
+    std::ifstream manifest(kPngData + "/good/manifest.txt");
+    std::string line;
+    int checked = 0;
+    while (std::getline(manifest, line)) {
+        const std::string name = line.substr(0, line.find(' '));
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> whole = ReadAll(kPngData + "/good/" + name + ".png");
+        Image expected;
+        std::string error;
+        ASSERT_TRUE(DecodePng(whole, expected, error)) << error;
+        constexpr size_t kIend = 12;
+        if (whole.size() < kIend || std::memcmp(whole.data() + whole.size() - 8, "IEND", 4) != 0) continue;
+        for (const size_t cut : {kIend, kIend - 4, size_t{1}}) {
+            SCOPED_TRACE(cut);
+            const std::vector<uint8_t> shorter(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut));
+            Image image;
+            ASSERT_TRUE(DecodePng(shorter, image, error)) << error;
+            EXPECT_EQ(image.width, expected.width);
+            EXPECT_EQ(image.pixels, expected.pixels);
+        }
+        ++checked;
+    }
+    EXPECT_EQ(checked, 122);
+}
+
+// Indices past the end of the palette are opaque black, as libpng has them;
+// a short tRNS leaves the rest of the palette opaque.
+TEST(DecodePng, GivesOpaqueBlackForIndicesPastThePalette) {
+    using namespace PngBytes;
+    const std::string palette = Chunk("PLTE", std::string("\x10\x20\x30\x40\x50\x60", 6));
+    const std::string rows = std::string("\0\0\1\2\xff", 5);
+    const std::string idat = Chunk("IDAT", StoredZlib(rows)) + End();
+    struct Case {
+        const char* what;
+        std::string chunks;
+        std::vector<uint32_t> pixels;
+    };
+    const Case cases[] = {
+        {"no tRNS", palette,
+         {Pack(0x10, 0x20, 0x30, 255), Pack(0x40, 0x50, 0x60, 255), Pack(0, 0, 0, 255), Pack(0, 0, 0, 255)}},
+        {"a tRNS of one entry", palette + Chunk("tRNS", std::string("\x80", 1)),
+         {Pack(0x10, 0x20, 0x30, 0x80), Pack(0x40, 0x50, 0x60, 255), Pack(0, 0, 0, 255), Pack(0, 0, 0, 255)}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string file = kSignature + Header(4, 1, 8, 3) + c.chunks + idat;
+        Image image;
+        std::string error;
+        ASSERT_TRUE(DecodePng(std::vector<uint8_t>(file.begin(), file.end()), image, error)) << error;
+        EXPECT_EQ(image.pixels, c.pixels);
+    }
+}
+
 TEST(DecodePng, RefusesBrokenFilesWithAPhraseAndLeavesTheImageAlone) {
     struct Case {
         const char* file;
@@ -135,13 +193,14 @@ TEST(DecodePng, RefusesBrokenFilesWithAPhraseAndLeavesTheImageAlone) {
         {"empty", "empty file"},
         {"not_png", "not a PNG file"},
         {"short_signature", "not a PNG file"},
-        {"bad_crc_idat", "invalid chunk checksum"},
-        {"bad_crc_ihdr", "invalid chunk checksum"},
+        {"bad_crc_idat", "bad CRC in chunk IDAT"},
+        {"bad_crc_ihdr", "bad CRC in chunk IHDR"},
         // Ancillary, but a damaged tRNS dropped silently would change pixels.
-        {"bad_crc_trns", "invalid chunk checksum"},
-        {"truncated_idat", "truncated file"},
-        {"truncated_header", "truncated file"},
-        {"no_iend", "truncated file"},
+        {"bad_crc_trns", "bad CRC in chunk tRNS"},
+        {"truncated_idat", "image data ends early"},
+        {"truncated_header", "file ends inside the image header"},
+        // Without IEND, and the last IDAT's checksum is cut off.
+        {"cut_last_crc", "image data ends early"},
         // The size limit is checked on the header, before any allocation.
         {"too_wide", "wider than 16384 pixels"},
         {"too_tall", "taller than 16384 pixels"},
@@ -166,7 +225,16 @@ TEST(DecodePng, SaysWhatIsWrongWithTheFileInPlainWords) {
     using namespace PngBytes;
     // 2 x 2 grey, 8 bits: rows of a filter byte and two samples.
     const std::string rows = std::string("\0\x10\x20\0\x30\x40", 6);
-    const std::string image = Chunk("IDAT", StoredZlib(rows)) + End();
+    const std::string zlib = StoredZlib(rows);
+    const std::string idat = Chunk("IDAT", zlib);
+    const std::string image = idat + End();
+    std::string badIdat = idat;
+    badIdat.back() = static_cast<char>(badIdat.back() ^ 1);
+    std::string badText = Chunk("tEXt", "Comment");
+    badText.back() = static_cast<char>(badText.back() ^ 1);
+    // The rows in a stored block not marked last, and no checksum.
+    std::string unfinished = zlib.substr(0, zlib.size() - 4);
+    unfinished[2] = '\0';
     std::string badCrc = Header(20000, 2, 8, 0);
     badCrc[badCrc.size() - 1] ^= 1;
     struct Case {
@@ -181,7 +249,7 @@ TEST(DecodePng, SaysWhatIsWrongWithTheFileInPlainWords) {
         {"interlace method 2", kSignature + Header(2, 2, 8, 0, 2) + image,
          "unknown compression, filter or interlace method"},
         // The damage, not the width it made, is what is wrong.
-        {"damaged header", kSignature + badCrc + image, "invalid chunk checksum"},
+        {"damaged header", kSignature + badCrc + image, "bad CRC in chunk IHDR"},
         {"IHDR not first", kSignature + Chunk("tEXt", std::string("a\0b", 3)) + Header(2, 2, 8, 0) + image,
          "damaged image header"},
         {"deflate garbage", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", "\x78\x01\xff\xff\xff\xff") + End(),
@@ -199,7 +267,27 @@ TEST(DecodePng, SaysWhatIsWrongWithTheFileInPlainWords) {
          "chunk length out of range"},
         // Damaged metadata is skipped: the pixels are still right.
         {"damaged gAMA", kSignature + Header(2, 2, 8, 0) + Chunk("gAMA", std::string(4, '\0')) + image, ""},
-        {"IEND cut short", kSignature + Header(2, 2, 8, 0) + image.substr(0, image.size() - 6), "truncated file"},
+        // Whole image data is enough: IEND only marks the end.
+        {"IEND cut short", kSignature + Header(2, 2, 8, 0) + image.substr(0, image.size() - 6), ""},
+        {"no IEND", kSignature + Header(2, 2, 8, 0) + idat, ""},
+        {"no IEND, the data in two IDATs", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", zlib.substr(0, 5)) +
+                                               Chunk("IDAT", zlib.substr(5)), ""},
+        {"no IEND, a text chunk after the data cut short",
+         kSignature + Header(2, 2, 8, 0) + idat + Chunk("tEXt", "Comment").substr(0, 9), ""},
+        {"no IEND, the last checksum cut short", kSignature + Header(2, 2, 8, 0) + idat.substr(0, idat.size() - 1),
+         "image data ends early"},
+        {"no IEND, the last checksum wrong", kSignature + Header(2, 2, 8, 0) + badIdat, "bad CRC in chunk IDAT"},
+        {"no IEND, a text chunk after the data with a wrong checksum",
+         kSignature + Header(2, 2, 8, 0) + idat + badText, "bad CRC in chunk tEXt"},
+        // Every row is there, but the zlib stream never ends.
+        {"no IEND, the zlib stream unfinished", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", unfinished),
+         "image data ends early"},
+        {"no IEND, more data than rows", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", StoredZlib(rows + std::string("\0\1\2", 3))),
+         "damaged image data"},
+        {"no IEND, a row missing", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", StoredZlib(rows.substr(0, 3))),
+         "image data too short"},
+        {"a cut file", kSignature + Header(2, 2, 8, 0) + idat.substr(0, 14), "image data ends early"},
+        {"a cut header", kSignature + Header(2, 2, 8, 0).substr(0, 12), "file ends inside the image header"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -238,12 +326,12 @@ TEST(ReadPngSize, GivesEverySizeFromTheHeaderAlone) {
         EXPECT_EQ(size.h, height);
         ++checked;
     }
-    EXPECT_EQ(checked, 122);
+    EXPECT_EQ(checked, 123);
 }
 
 TEST(ReadPngSize, RefusesWhatDecodePngRefusesInTheHeaderAndNothingAfterIt) {
     // Damage past the header is not its business: those files give a size.
-    const std::set<std::string> pastTheHeader = {"bad_crc_idat", "bad_crc_trns", "truncated_idat", "no_iend",
+    const std::set<std::string> pastTheHeader = {"bad_crc_idat", "bad_crc_trns", "truncated_idat", "cut_last_crc",
                                                  "huge_little_data"};
     int refused = 0;
     for (const auto& entry : fs::directory_iterator(kPngData + "/bad")) {

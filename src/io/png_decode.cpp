@@ -59,7 +59,7 @@ std::string DecodeError(int code) {
     switch (code) {
     case SPNG_EOF:
     case SPNG_IO_EOF:
-        return "truncated file";
+        return "image data ends early";
     case SPNG_ESIGNATURE:
         return "not a PNG file";
     case SPNG_EUSER_WIDTH:
@@ -82,7 +82,7 @@ std::string DecodeError(int code) {
     case SPNG_ENOIHDR:
         return "damaged image header";
     case SPNG_ECHUNK_CRC:
-        return "invalid chunk checksum";
+        return "bad CRC in a chunk";
     case SPNG_ECHUNK_POS:
         return "chunks out of order";
     case SPNG_ECHUNK_SIZE:
@@ -132,6 +132,117 @@ bool IsHeaderValueError(int code) {
     }
 }
 
+// What the library cannot say about a file's chunks: which one first fails
+// its checksum, and whether the file ends inside an image data chunk.
+struct ChunkWalk {
+    std::string badCrcChunk;  // empty when every whole chunk's checksum is right
+    bool cutInImageData = false;
+};
+
+std::string ChunkName(const uint8_t* type) {
+    std::string name;
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>(type[i]);
+        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+        name += letter ? c : '?';
+    }
+    return name;
+}
+
+ChunkWalk WalkChunks(const uint8_t* data, size_t size) {
+    ChunkWalk walk;
+    size_t at = sizeof kSignature;
+    while (size - at >= 8) {
+        const uint64_t length = GetU32At(data + at);
+        const uint8_t* type = data + at + 4;
+        const bool imageData = std::memcmp(type, "IDAT", 4) == 0;
+        if (length + 12 > size - at) {
+            walk.cutInImageData = imageData;
+            break;
+        }
+        const uLong crc = crc32_z(0, type, static_cast<size_t>(length) + 4);
+        if (crc != GetU32At(data + at + 8 + length)) {
+            walk.badCrcChunk = ChunkName(type);
+            break;
+        }
+        if (std::memcmp(type, "IEND", 4) == 0) break;
+        at += static_cast<size_t>(length) + 12;
+    }
+    return walk;
+}
+
+// The filtered bytes the header's image needs: rows of each Adam7 pass, or
+// of the whole image, each with its filter byte.
+uint64_t FilteredBytes(const spng_ihdr& header) {
+    uint64_t channels = 1;
+    if (header.color_type == SPNG_COLOR_TYPE_TRUECOLOR) channels = 3;
+    if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA) channels = 2;
+    if (header.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA) channels = 4;
+    const uint64_t bits = channels * header.bit_depth;
+    const auto rows = [bits](uint64_t width, uint64_t height) {
+        return width == 0 || height == 0 ? 0 : height * ((width * bits + 7) / 8 + 1);
+    };
+    if (header.interlace_method == 0) return rows(header.width, header.height);
+    struct Pass {
+        uint32_t x, y, dx, dy;
+    };
+    constexpr Pass kPasses[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    uint64_t total = 0;
+    for (const Pass& p : kPasses) {
+        const uint64_t w = header.width > p.x ? (header.width - p.x + p.dx - 1) / p.dx : 0;
+        const uint64_t h = header.height > p.y ? (header.height - p.y + p.dy - 1) / p.dy : 0;
+        total += rows(w, h);
+    }
+    return total;
+}
+
+enum class ImageData { kEnds, kShort, kLong };
+
+// A file without IEND is whole when its image data is: the zlib stream in
+// its IDAT chunks ends, and inflates to exactly the bytes the header needs.
+// Only such files come here, so inflating a second time costs the others
+// nothing.
+ImageData InflateImageData(const uint8_t* data, size_t size, const spng_ihdr& header) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return ImageData::kShort;
+    const uint64_t needed = FilteredBytes(header);
+    uint64_t produced = 0;
+    uint8_t scratch[16384];
+    int status = Z_OK;
+    size_t at = sizeof kSignature;
+    while (status == Z_OK && size - at >= 12) {
+        const uint64_t length = GetU32At(data + at);
+        if (length + 12 > size - at) break;
+        if (std::memcmp(data + at + 4, "IDAT", 4) == 0) {
+            stream.next_in = const_cast<Bytef*>(data + at + 8);
+            stream.avail_in = static_cast<uInt>(length);
+            while (status == Z_OK && produced <= needed && (stream.avail_in > 0 || stream.avail_out == 0)) {
+                stream.next_out = scratch;
+                stream.avail_out = sizeof scratch;
+                status = inflate(&stream, Z_NO_FLUSH);
+                produced += sizeof scratch - stream.avail_out;
+                if (status == Z_BUF_ERROR && stream.avail_in == 0) status = Z_OK;  // wants the next chunk
+            }
+        }
+        at += static_cast<size_t>(length) + 12;
+    }
+    inflateEnd(&stream);
+    if (produced > needed) return ImageData::kLong;
+    return status == Z_STREAM_END && produced == needed ? ImageData::kEnds : ImageData::kShort;
+}
+
+// Why decoding stopped, in the user's words; the chunk walk names the
+// chunk whose checksum is wrong, wherever the library found it.
+std::string Explain(int code, const ChunkWalk& walk) {
+    const bool ended = code == SPNG_EOF || code == SPNG_IO_EOF;
+    if ((code == SPNG_ECHUNK_CRC || ended) && !walk.badCrcChunk.empty()) {
+        return "bad CRC in chunk " + walk.badCrcChunk;
+    }
+    return DecodeError(code);
+}
+
+
 // The signature, IHDR's length and type, its 13 bytes of data and their
 // checksum: all a PNG's size needs.
 constexpr size_t kHeaderBytes = 33;
@@ -168,7 +279,8 @@ Context OpenDecoder(const uint8_t* data, size_t size, spng_ihdr& header, std::st
         code = SPNG_ECHUNK_CRC;
     }
     if (code != 0) {
-        error = DecodeError(code);
+        const bool ended = code == SPNG_EOF || code == SPNG_IO_EOF;
+        error = ended ? "file ends inside the image header" : Explain(code, WalkChunks(data, size));
         return nullptr;
     }
     return ctx;
@@ -202,12 +314,23 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
         return false;
     }
     int code = spng_decode_image(ctx.get(), decoded.pixels.data(), size, SPNG_FMT_RGBA8, SPNG_DECODE_TRNS);
+    const bool rowsDecoded = code == 0;
     // The last IDAT's checksum is checked only when the chunk after it is
     // read: read on to IEND, so a damaged or cut tail is refused too.
     if (code == 0) code = spng_decode_chunks(ctx.get());
     if (code != 0) {
-        error = DecodeError(code);
-        return false;
+        // Many published files stop after their last IDAT. Browsers and
+        // image libraries load them, and so do we when every chunk read is
+        // whole and checks out and the image data ends where it should.
+        const ChunkWalk walk = WalkChunks(bytes.data(), bytes.size());
+        const bool ended = code == SPNG_EOF || code == SPNG_IO_EOF;
+        const bool chunksWhole = ended && rowsDecoded && walk.badCrcChunk.empty() && !walk.cutInImageData;
+        const ImageData imageData =
+            chunksWhole ? InflateImageData(bytes.data(), bytes.size(), header) : ImageData::kShort;
+        if (imageData != ImageData::kEnds) {
+            error = imageData == ImageData::kLong ? "damaged image data" : Explain(code, walk);
+            return false;
+        }
     }
     if (!IsUsableImage(decoded)) {
         error = "invalid image size";
