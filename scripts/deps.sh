@@ -58,3 +58,6 @@ PACKAGE_TEST_PACKAGES=(debootstrap lintian)
 # The real-client loads of the JSON sheets (scripts/client_test.sh); only
 # installed when node or npm is missing, so a newer Node.js stays in place.
 CLIENT_TEST_PACKAGES=(nodejs npm)
+# The real-Godot loads (scripts/godot_test.sh): the browser that runs Godot's
+# web build.
+GODOT_TEST_PACKAGES=(chromium)

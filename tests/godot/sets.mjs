@@ -1,0 +1,172 @@
+// The outputs the engine loads: the example sprites packed the ways the client
+// stage packs them, a folder of awkwardly named frames, the --colliders scenes,
+// and a self-check copy with files broken on purpose.
+import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import zlib from 'node:zlib';
+
+export const EXAMPLE_MODES = [
+    { set: 'plain', args: [] },
+    { set: 'array', args: ['--json', 'array'] },
+    { set: 'trimmed', args: ['--trim', '--padding', '2', '--extrude', '1', '--dedupe', '--normal-map', '--colliders'] },
+];
+
+// Frame names users have, each drawn from an example sprite. Characters that
+// Windows, macOS or Godot read as path syntax are here on purpose: the files
+// written for them must load as well.
+export const AWKWARD_NAMES = [
+    ['with space/run 1', 'hero/walk_0'],
+    ['with space/run 2', 'hero/walk_1'],
+    ['quote"d', 'items/crate'],
+    ["apostrophe's", 'items/crate'],
+    ['100%', 'items/coin_0'],
+    ['%20encoded', 'items/coin_1'],
+    ['ünïcödé/café_1', 'items/coin_2'],
+    ['ünïcödé/café_2', 'items/coin_3'],
+    ['日本語', 'items/crate'],
+    ['deep/sub/folder/frame_01', 'hero/walk_2'],
+    ['deep/sub/folder/frame_02', 'hero/walk_3'],
+    ['digits/123', 'items/coin_4'],
+    ['digits/7up', 'items/coin_5'],
+    ['brackets[1]', 'items/crate'],
+    ['hash#tag', 'items/crate'],
+    ['amp&semi;', 'items/crate'],
+    ['equals=sign', 'items/crate'],
+    ['dots..in..name', 'items/crate'],
+    ['back\\slash', 'items/crate'],
+    ['colon:name', 'items/crate'],
+    ['star*name', 'items/crate'],
+    ['question?name', 'items/crate'],
+    ['less<name', 'items/crate'],
+    ['greater>name', 'items/crate'],
+    ['pipe|name', 'items/crate'],
+    ['trailing dot.', 'items/crate'],
+    ['trailing space ', 'items/crate'],
+    ['CON', 'items/crate'],
+    ['nul', 'items/crate'],
+    ['com1', 'items/crate'],
+];
+
+// Files of the self-check set broken on purpose, how, and the problem that must
+// be reported for each (seen), or the stage cannot be trusted to fail.
+export const BROKEN = [
+    { file: 'sheet/hero/walk_0.tres', how: 'syntax', seen: /^engine: ERROR:/, edit: (t) => t.replace('region = Rect2(', 'region = Rect2[') },
+    { file: 'sheet/hero/walk_1.tres', how: 'wrong region', seen: /^region /, edit: (t) => t.replace(/region = Rect2\((\d+),/, (m, x) => `region = Rect2(${Number(x) + 1},`) },
+    { file: 'sheet/items/crate.tres', how: 'missing', seen: /"items\/crate": no per-frame \.tres/, edit: null },
+    { file: 'sheet.tres', how: 'frame dropped from an animation', seen: / frames/, edit: (t) => t.replace(/\}, \{\n"duration": 1\.0,\n"texture": SubResource\("frame_1"\)\n/, '') },
+];
+
+export function runTool(tool, args) {
+    return execFileSync(tool, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
+}
+
+// Every file below dir, as paths relative to it with '/' separators.
+export function filesBelow(dir) {
+    const out = [];
+    const walk = (d) => {
+        for (const e of fs.readdirSync(d, { withFileTypes: true })) {
+            const p = path.join(d, e.name);
+            if (e.isDirectory()) walk(p);
+            else out.push(path.relative(dir, p).split(path.sep).join('/'));
+        }
+    };
+    walk(dir);
+    return out.sort();
+}
+
+// Packs each set into work/out/<set>/sheet.*; returns [{ set, dir, brokenFiles }].
+export function makeSheets(tool, examples, work) {
+    const sets = [];
+    for (const m of EXAMPLE_MODES) {
+        const dir = path.join(work, 'out', m.set);
+        runTool(tool, ['--atlas', ...m.args, '-o', path.join(dir, 'sheet'), examples]);
+        sets.push({ set: m.set, dir });
+    }
+
+    const input = path.join(work, 'in', 'awkward');
+    for (const [name, from] of AWKWARD_NAMES) {
+        const to = path.join(input, ...name.split('/')) + '.png';
+        fs.mkdirSync(path.dirname(to), { recursive: true });
+        fs.copyFileSync(path.join(examples, ...from.split('/')) + '.png', to);
+    }
+    const awkward = path.join(work, 'out', 'awkward');
+    runTool(tool, ['--atlas', '--colliders', '--normal-map', '-o', path.join(awkward, 'sheet'), input]);
+    sets.push({ set: 'awkward', dir: awkward });
+
+    const self = path.join(work, 'out', 'selfcheck');
+    fs.cpSync(path.join(work, 'out', 'plain'), self, { recursive: true });
+    for (const b of BROKEN) {
+        const file = path.join(self, ...b.file.split('/'));
+        const text = fs.readFileSync(file, 'utf8');
+        if (b.edit === null) {
+            fs.rmSync(file);
+            continue;
+        }
+        const broken = b.edit(text);
+        if (broken === text) throw new Error(`self-check: could not break ${b.file} (${b.how}); its layout changed`);
+        fs.writeFileSync(file, broken);
+    }
+    sets.push({ set: 'selfcheck', dir: self, broken: BROKEN });
+    return sets;
+}
+
+// The --colliders command's Godot scenes, each with the polygons its JSON format
+// gives for the same image.
+export function makeColliderScenes(tool, examples, work) {
+    const dir = path.join(work, 'out', 'colliders');
+    fs.mkdirSync(dir, { recursive: true });
+    const inputs = filesBelow(examples).filter((f) => f.endsWith('.png')).map((f) => path.join(examples, f));
+    const extra = path.join(work, 'in', 'two_regions.png');
+    fs.mkdirSync(path.dirname(extra), { recursive: true });
+    fs.writeFileSync(extra, twoRegionsPng());
+    inputs.push(extra);
+    return inputs.map((png) => {
+        const name = path.relative(examples, png).startsWith('..')
+            ? path.basename(png, '.png')
+            : path.relative(examples, png).split(path.sep).join('_').replace(/\.png$/, '');
+        fs.writeFileSync(path.join(dir, `${name}.tscn`), runTool(tool, ['--colliders', '--format', 'godot', png]));
+        const polygons = JSON.parse(runTool(tool, ['--colliders', '--format', 'json', png]));
+        return { file: `${name}.tscn`, polygons };
+    });
+}
+
+// A 24x12 image with two opaque squares, one with a hole: more than one polygon
+// in one scene.
+function twoRegionsPng() {
+    const w = 24;
+    const h = 12;
+    const rows = [];
+    for (let y = 0; y < h; y++) {
+        const row = Buffer.alloc(1 + w * 4);
+        for (let x = 0; x < w; x++) {
+            const inA = x >= 1 && x < 9 && y >= 2 && y < 10;
+            const inB = x >= 13 && x < 23 && y >= 1 && y < 11 && !(x >= 17 && x < 19 && y >= 5 && y < 7);
+            if (inA || inB) row.set([200, 80, 40, 255], 1 + x * 4);
+        }
+        rows.push(row);
+    }
+    const chunk = (type, data) => {
+        const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+        const len = Buffer.alloc(4);
+        len.writeUInt32BE(data.length);
+        const crc = Buffer.alloc(4);
+        crc.writeUInt32BE(crc32(body));
+        return Buffer.concat([len, body, crc]);
+    };
+    const ihdr = Buffer.alloc(13);
+    ihdr.writeUInt32BE(w, 0);
+    ihdr.writeUInt32BE(h, 4);
+    ihdr.set([8, 6, 0, 0, 0], 8);
+    return Buffer.concat([Buffer.from([137, 80, 78, 71, 13, 10, 26, 10]), chunk('IHDR', ihdr),
+        chunk('IDAT', zlib.deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
+}
+
+function crc32(buf) {
+    let c = ~0;
+    for (const byte of buf) {
+        c ^= byte;
+        for (let k = 0; k < 8; k++) c = (c >>> 1) ^ (0xedb88320 & -(c & 1));
+    }
+    return ~c >>> 0;
+}
