@@ -1,5 +1,6 @@
 #include "atlas/documents.h"
 
+#include "formats/frame_files.h"
 #include "frame_features.h"
 #include "io/file_io.h"
 
@@ -11,10 +12,11 @@ void AddText(std::vector<Io::OutputFile>& files, const std::string& path, const 
     files.push_back(Io::OutputFile{path, std::vector<uint8_t>(text.begin(), text.end())});
 }
 
-// "../" once per folder between PREFIX/NAME.tres and PREFIX.png.
-std::string UpToPrefixFolder(const std::string& name) {
+// "../" once per folder between PREFIX/PATH.tres and PREFIX.png; a
+// FrameFilePath holds a '/' only between folders.
+std::string UpToPrefixFolder(const std::string& path) {
     std::string up = "../";
-    for (const char c : name) {
+    for (const char c : path) {
         if (c == '/') {
             up += "../";
         }
@@ -22,9 +24,9 @@ std::string UpToPrefixFolder(const std::string& name) {
     return up;
 }
 
-std::string NameBase(const std::string& name) {
-    const size_t slash = name.rfind('/');
-    return slash == std::string::npos ? name : name.substr(slash + 1);
+std::string FileBase(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 }  // namespace
@@ -63,18 +65,19 @@ std::vector<Io::OutputFile> BuildDocuments(const std::string& prefix, bool jsonA
     AddText(files, prefix + ".tres",
             Formats::BuildGodotSpriteFrames(sheet, sheet.imageFile, normal ? sheet.normalMapFile : ""));
     for (const Formats::SheetFrame& frame : sheet.frames) {
-        // Per-frame files are named as the documents name the frame, so
-        // references and files always agree.
-        const std::string fileName = Formats::DocumentName(frame.name);
-        const std::string up = UpToPrefixFolder(fileName);
+        // Per-frame files are named after the name the documents give the
+        // frame, with what a file system or Godot would misread escaped;
+        // the references are built from the same path, so they always agree.
+        const std::string filePath = Formats::FrameFilePath(Formats::DocumentName(frame.name));
+        const std::string up = UpToPrefixFolder(filePath);
         std::string framePath = prefix;
-        framePath.append("/").append(fileName);
+        framePath.append("/").append(filePath);
         AddText(files, framePath + ".tres",
                 Formats::BuildGodotAtlasTexture(frame, up + sheet.imageFile,
                                                 normal ? up + sheet.normalMapFile : ""));
         if (sheet.colliders) {
             AddText(files, framePath + ".tscn",
-                    Formats::BuildGodotColliderScene(frame, NameBase(fileName) + ".tres"));
+                    Formats::BuildGodotColliderScene(frame, FileBase(filePath) + ".tres"));
         }
     }
 
