@@ -23,8 +23,16 @@ const started = Date.now();
 
 fs.rmSync(work, { recursive: true, force: true });
 fs.mkdirSync(work, { recursive: true });
-const sets = makeSheets(tool, examples, work);
-const colliders = makeColliderScenes(tool, examples, work);
+let sets;
+let colliders;
+try {
+    sets = makeSheets(tool, examples, work);
+    colliders = makeColliderScenes(tool, examples, work);
+} catch (e) {
+    // A refused run leaves nothing to load: name the command and its message.
+    console.log(`FAIL ${e.cmd ?? 'making the test sets'}\n       ${String(e.stderr || e.message).trim()}`);
+    process.exit(1);
+}
 
 // The pack: a project whose main scene runs check.gd over list.json.
 const res = (set, rel) => `res://sets/${set}/${rel}`;

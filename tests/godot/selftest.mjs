@@ -3,11 +3,13 @@
 // engine's verdict worthless.
 // Usage: node selftest.mjs ENGINE_PACK (the web build's own index.pck)
 import fs from 'node:fs';
+import zlib from 'node:zlib';
 import { writePck, readPck } from './pck.mjs';
 import {
     readEngineLines, engineErrors, sheetFrames, textureProblems, spriteFramesProblems,
     assignFrameFiles, frameSceneProblems, collidersSceneProblems,
 } from './expect.mjs';
+import { twoRegionsPng, crc32 } from './sets.mjs';
 
 let failures = 0;
 let checks = 0;
@@ -57,6 +59,39 @@ for (const [name, files] of [
     }
     check(`pack refuses a ${name}`, threw);
 }
+
+const packed = writePck(sample);
+const damaged = [
+    ['no magic', (b) => b.writeUInt32LE(0, 0), /no GDPC/],
+    ['format 2', (b) => b.writeUInt32LE(2, 4), /format 2/],
+    ['directory past the end', (b) => b.writeBigUInt64LE(BigInt(b.length - 2), 32), /past the end/],
+    // The last entry ends with its size, MD5 and flags: 8 + 16 + 4 bytes.
+    ['data past the end', (b) => b.writeBigUInt64LE(1n << 20n, b.length - 28), /odd: data past the end/],
+];
+for (const [name, damage, want] of damaged) {
+    const b = Buffer.from(packed);
+    damage(b);
+    let message = '';
+    try {
+        readPck(b);
+    } catch (e) {
+        message = e.message;
+    }
+    check(`pack reader refuses ${name}`, want.test(message), message);
+}
+
+// ---- the fixture image -----------------------------------------------------
+check('crc32 of IEND', crc32(Buffer.from('IEND', 'latin1')) === 0xae426082);
+const png = twoRegionsPng();
+const ihdrEnd = 8 + 8 + 13;
+check('fixture PNG header', png.readUInt32BE(16) === 24 && png.readUInt32BE(20) === 12 &&
+    png.readUInt32BE(ihdrEnd) === crc32(png.subarray(12, ihdrEnd)));
+const idatLength = png.readUInt32BE(ihdrEnd + 4);
+const raw = zlib.inflateSync(png.subarray(ihdrEnd + 12, ihdrEnd + 12 + idatLength));
+const alpha = (x, y) => raw[y * (1 + 24 * 4) + 1 + x * 4 + 3];
+check('fixture PNG rows', raw.length === 12 * (1 + 24 * 4));
+check('fixture PNG: two squares, a hole in the second', alpha(1, 2) === 255 && alpha(11, 5) === 0 &&
+    alpha(13, 1) === 255 && alpha(17, 5) === 0 && alpha(16, 5) === 255);
 
 // ---- reading the engine's lines --------------------------------------------
 const T = (o) => ['out', `VELMORA ${JSON.stringify(o)}`];

@@ -133,7 +133,7 @@ export function makeColliderScenes(tool, examples, work) {
 
 // A 24x12 image with two opaque squares, one with a hole: more than one polygon
 // in one scene.
-function twoRegionsPng() {
+export function twoRegionsPng() {
     const w = 24;
     const h = 12;
     const rows = [];
@@ -162,7 +162,7 @@ function twoRegionsPng() {
         chunk('IDAT', zlib.deflateSync(Buffer.concat(rows))), chunk('IEND', Buffer.alloc(0))]);
 }
 
-function crc32(buf) {
+export function crc32(buf) {
     let c = ~0;
     for (const byte of buf) {
         c ^= byte;
