@@ -158,34 +158,37 @@ TEST(AtlasPlan, ShelfRowsCountTheCellsNotTheFrames) {
     EXPECT_EQ(plan.positions[7].y, 3 + 14);
 }
 
-TEST(AtlasPlan, RefusalsSayWhyAndHowManyFramesAreLeftOut) {
+TEST(AtlasPlan, RefusalsSayWhyAndWhichFramesAreLeftOut) {
     struct Case {
         const char* what;
         std::vector<Size2D> frames;
         AtlasGeometry geometry;
         PackerKind packer;
         PlanFailure failure;
-        size_t unplaced;
+        std::vector<size_t> leftOut;
     };
     const Case cases[] = {
         {"a frame larger than the limit", {{10, 10}, {90, 10}}, {0, 0, false, 64, 64}, PackerKind::MaxRects,
-         PlanFailure::FramesOutside, 1},
-        {"padding fills the limit", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, PlanFailure::NoRoom, 0},
+         PlanFailure::FramesOutside, {1}},
+        {"padding fills the limit", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, PlanFailure::NoRoom, {}},
         {"power of two shrinks the limit below the frames", {{70, 10}}, {0, 0, true, 100, 100},
-         PackerKind::MaxRects, PlanFailure::FramesOutside, 1},
+         PackerKind::MaxRects, PlanFailure::FramesOutside, {0}},
         {"shelf rows past the limit", {{30, 40}, {30, 40}, {30, 40}}, {0, 0, false, 64, 64}, PackerKind::Shelf,
-         PlanFailure::FramesOutside, 1},
+         PlanFailure::FramesOutside, {2}},
         {"the shelf is 64 wide at least", {{8, 8}}, {0, 0, false, 50, 50}, PackerKind::Shelf,
-         PlanFailure::ShelfTooWide, 0},
+         PlanFailure::ShelfTooWide, {}},
         {"the padding before the shelf counts", {{60, 8}}, {5, 0, false, 64, 64}, PackerKind::Shelf,
-         PlanFailure::FramesOutside, 1},
+         PlanFailure::FramesOutside, {0}},
+        {"frames that fit alone but not together", {{60, 60}, {30, 30}, {30, 30}}, {0, 0, false, 64, 64},
+         PackerKind::MaxRects, PlanFailure::FramesOutside, {1, 2}},
     };
     for (const Case& c : cases) {
         // Shelf rows are 64 wide here: two 30 x 40 cells fill the first,
         // the third starts a row that ends 80 pixels down.
         const AtlasPlan plan = Velmora::PlanAtlas(c.frames, c.geometry, c.packer, 64);
         EXPECT_EQ(plan.failure, c.failure) << c.what;
-        EXPECT_EQ(plan.unplaced, c.unplaced) << c.what;
+        EXPECT_EQ(plan.leftOut, c.leftOut) << c.what;
+        EXPECT_EQ(plan.unplaced, c.leftOut.size()) << c.what;
         EXPECT_TRUE(plan.positions.empty()) << c.what;
         EXPECT_EQ(plan.width, 0) << c.what;
     }

@@ -354,7 +354,7 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
         {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2,
          In("big.png") + ": 40x10 does not fit the atlas size limit 32x32"},
         {"shelf rows past the size limit", {"--packer", "shelf", "--max-width", "8", "--max-size", "64x16",
-                                             In("stack")}, 2, "1 of 3 frames do not fit the atlas size limit 64x16"},
+                                             In("stack")}, 2, "1 of 3 frames do not fit the atlas size limit 64x16: c\n"},
         {"shelf wider than the size limit", {"--packer", "shelf", "--max-size", "63x63", In("good.png")}, 2,
          "at least 64 pixels wide"},
     };
@@ -377,6 +377,37 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     EXPECT_EQ(blocked.status, 2);
     EXPECT_NE(blocked.err.find(In("good.png")), std::string::npos) << blocked.err;
     EXPECT_EQ(FirstDifference(Snapshot(root_ / "out"), before), "");
+}
+
+// Frames that each fit but not together: the message names them (a few,
+// then how many more), counting duplicates as the frames they are.
+TEST_F(FileCommands, FramesThatDoNotFitTogetherAreNamed) {
+    WritePng("set/big.png", Sprite(60, 60, 1));
+    for (int i = 0; i < 7; ++i) {
+        WritePng("set/small" + std::to_string(i) + ".png", Sprite(30, 30, i < 2 ? 2U : static_cast<uint32_t>(10 + i)));
+    }
+    WritePng("pair/big.png", Sprite(60, 60, 1));
+    WritePng("pair/a.png", Sprite(30, 30, 2));
+    WritePng("pair/b.png", Sprite(30, 30, 2));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{In("pair")}, "2 of 3 frames do not fit the atlas size limit 64x64: a, b"},
+        {{"--dedupe", In("pair")}, "2 of 3 frames do not fit the atlas size limit 64x64: a, b"},
+        {{In("set")}, "7 of 8 frames do not fit the atlas size limit 64x64: small0, small1, small2, small3, "
+                      "small4, and 2 more"},
+        // The shelf fills rows in name order: a and b take the first.
+        {{"--packer", "shelf", In("pair")}, "1 of 3 frames do not fit the atlas size limit 64x64: big"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--max-size", "64x64", "-o", Out("sheet")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = Atlas(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "velmora2d: " + Out("sheet") + ".png: " + c.message + "\n");
+    }
 }
 
 // Files that end at their last IDAT are common in published sprite sets:

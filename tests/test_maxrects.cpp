@@ -167,6 +167,7 @@ struct FailCase {
     int32_t maxWidth, maxHeight;
     bool pot;
     size_t unplaced;
+    std::vector<size_t> leftOut;  // which sizes, so a message can name them
 };
 
 void PrintTo(const FailCase& c, std::ostream* os) {
@@ -180,6 +181,7 @@ TEST_P(MaxRectsFails, CountsWhatDidNotFit) {
     const RectPlacement p = PackRectsMaxRects(c.sizes, c.maxWidth, c.maxHeight, c.pot);
     EXPECT_FALSE(p.fits);
     EXPECT_EQ(p.unplaced, c.unplaced);
+    EXPECT_EQ(p.leftOut, c.leftOut);
     EXPECT_EQ(p.width, 0);
     EXPECT_EQ(p.height, 0);
     EXPECT_TRUE(p.positions.empty());
@@ -189,17 +191,17 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, MaxRectsFails,
     testing::Values(
         // 16 tiles of 16 x 16 fill 64 x 64 exactly; 3 more cannot go anywhere.
-        FailCase{"three_too_many", std::vector<Size2D>(19, Size2D{16, 16}), 64, 64, false, 3},
+        FailCase{"three_too_many", std::vector<Size2D>(19, Size2D{16, 16}), 64, 64, false, 3, {16, 17, 18}},
         // Only a 64 x 64 power of two fits under 100 x 100.
-        FailCase{"pot_limit_is_smaller", std::vector<Size2D>(20, Size2D{16, 16}), 100, 100, true, 4},
-        FailCase{"zero_width", {{0, 5}, {5, 5}}, 64, 64, false, 1},
-        FailCase{"negative_height", {{5, -5}, {5, 5}, {3, 3}}, 64, 64, false, 1},
-        FailCase{"wider_than_the_limit", {{65, 5}, {5, 5}}, 64, 64, false, 1},
-        FailCase{"taller_than_the_pot_limit", {{5, 65}}, 100, 100, true, 1},
-        FailCase{"invalid_and_too_many", {{0, 0}, {64, 64}, {64, 64}}, 64, 64, false, 2},
-        FailCase{"zero_limit", {{1, 1}, {2, 2}}, 0, 64, false, 2},
-        FailCase{"negative_limit", {{1, 1}}, 64, -1, false, 1},
-        FailCase{"extreme_sizes", {{kMax, kMax}, {std::numeric_limits<int32_t>::min(), 1}}, 8192, 8192, false, 2}),
+        FailCase{"pot_limit_is_smaller", std::vector<Size2D>(20, Size2D{16, 16}), 100, 100, true, 4, {16, 17, 18, 19}},
+        FailCase{"zero_width", {{0, 5}, {5, 5}}, 64, 64, false, 1, {0}},
+        FailCase{"negative_height", {{5, -5}, {5, 5}, {3, 3}}, 64, 64, false, 1, {0}},
+        FailCase{"wider_than_the_limit", {{65, 5}, {5, 5}}, 64, 64, false, 1, {0}},
+        FailCase{"taller_than_the_pot_limit", {{5, 65}}, 100, 100, true, 1, {0}},
+        FailCase{"invalid_and_too_many", {{0, 0}, {64, 64}, {64, 64}}, 64, 64, false, 2, {0, 2}},
+        FailCase{"zero_limit", {{1, 1}, {2, 2}}, 0, 64, false, 2, {0, 1}},
+        FailCase{"negative_limit", {{1, 1}}, 64, -1, false, 1, {0}},
+        FailCase{"extreme_sizes", {{kMax, kMax}, {std::numeric_limits<int32_t>::min(), 1}}, 8192, 8192, false, 2, {0, 1}}),
     [](const testing::TestParamInfo<FailCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

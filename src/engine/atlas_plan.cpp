@@ -3,6 +3,9 @@
 // are composed afterwards.
 #include <algorithm>
 #include <limits>
+#include <numeric>
+#include <utility>
+#include <vector>
 
 #include "velmora/packing.h"
 
@@ -25,25 +28,32 @@ int32_t LargestPowerOfTwoUpTo(int32_t value) {
     return power;
 }
 
-AtlasPlan Failed(PlanFailure failure, size_t unplaced) {
+AtlasPlan Failed(PlanFailure failure, std::vector<size_t> leftOut = {}) {
     AtlasPlan plan;
     plan.failure = failure;
-    plan.unplaced = unplaced;
+    plan.unplaced = leftOut.size();
+    plan.leftOut = std::move(leftOut);
     return plan;
 }
 
+std::vector<size_t> Every(size_t count) {
+    std::vector<size_t> all(count);
+    std::iota(all.begin(), all.end(), size_t{0});
+    return all;
+}
+
 // The shelf packs cells as they come, so the limit is checked afterwards:
-// how many cells end beyond it (the padding before the first row included).
-size_t CountOutside(const std::vector<Size2D>& cells, const RectPlacement& placement, int32_t padding,
-                    Size2D limit) {
+// which cells end beyond it (the padding before the first row included).
+std::vector<size_t> CellsOutside(const std::vector<Size2D>& cells, const RectPlacement& placement,
+                                 int32_t padding, Size2D limit) {
     if (!placement.fits) {
-        return cells.size();
+        return Every(cells.size());
     }
-    size_t outside = 0;
+    std::vector<size_t> outside;
     for (size_t i = 0; i < cells.size(); ++i) {
         const int64_t right = int64_t{padding} + placement.positions[i].x + cells[i].w;
         const int64_t bottom = int64_t{padding} + placement.positions[i].y + cells[i].h;
-        outside += right > limit.w || bottom > limit.h ? 1 : 0;
+        if (right > limit.w || bottom > limit.h) outside.push_back(i);
     }
     return outside;
 }
@@ -68,7 +78,7 @@ AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& 
         const int64_t h = frame.h + border;
         if (frame.w < 0 || frame.h < 0 || w > std::numeric_limits<int32_t>::max() ||
             h > std::numeric_limits<int32_t>::max()) {
-            return Failed(PlanFailure::FramesOutside, frameSizes.size());
+            return Failed(PlanFailure::FramesOutside, Every(frameSizes.size()));
         }
         cells.push_back(Size2D{static_cast<int32_t>(w), static_cast<int32_t>(h)});
     }
@@ -76,20 +86,20 @@ AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& 
     RectPlacement placement;
     if (packer == PackerKind::Shelf) {
         placement = PackRectsShelf(cells, shelfRowWidth);
-        const size_t outside = CountOutside(cells, placement, geometry.padding, limit);
-        if (outside != 0) {
-            return Failed(PlanFailure::FramesOutside, outside);
+        std::vector<size_t> outside = CellsOutside(cells, placement, geometry.padding, limit);
+        if (!outside.empty()) {
+            return Failed(PlanFailure::FramesOutside, std::move(outside));
         }
         if (int64_t{geometry.padding} + placement.width > limit.w) {
-            return Failed(PlanFailure::ShelfTooWide, 0);
+            return Failed(PlanFailure::ShelfTooWide);
         }
     } else {
         if (limit.w <= geometry.padding || limit.h <= geometry.padding) {
-            return Failed(PlanFailure::NoRoom, 0);
+            return Failed(PlanFailure::NoRoom);
         }
         placement = PackRectsMaxRects(cells, limit.w - geometry.padding, limit.h - geometry.padding, false);
         if (!placement.fits) {
-            return Failed(PlanFailure::FramesOutside, placement.unplaced);
+            return Failed(PlanFailure::FramesOutside, std::move(placement.leftOut));
         }
     }
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <numeric>
 #include <utility>
 
 #include "velmora/packing.h"
@@ -259,6 +260,7 @@ private:
 
 struct Outcome {
     size_t unplaced = 0;
+    std::vector<size_t> leftOut;  // input indices, in the order tried
     int64_t width = 0;   // extents of the placed frames, rounded up when
     int64_t height = 0;  // powers of two are asked for
     std::vector<Point2D> positions;
@@ -301,6 +303,7 @@ bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order,
              int32_t binHeight, Heuristic heuristic, bool powerOfTwo, const Outcome* bound, Outcome& out) {
     Bin bin(binWidth, binHeight, heuristic == Heuristic::ContactPoint);
     out.unplaced = 0;
+    out.leftOut.clear();
     out.positions.assign(sizes.size(), Point2D{});
     // The smallest width and height among the frames still to come.
     std::vector<Size2D> smallest(order.size() + 1, Size2D{std::numeric_limits<int32_t>::max(),
@@ -316,6 +319,7 @@ bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order,
         Box where{};
         if (!bin.Find(sizes[i].w, sizes[i].h, heuristic, where)) {
             ++out.unplaced;
+            out.leftOut.push_back(i);
             continue;
         }
         bin.Place(where, smallest[k + 1].w, smallest[k + 1].h);
@@ -391,6 +395,7 @@ public:
     bool HaveBest() const { return haveBest_; }
     const Outcome& Best() const { return best_; }
     size_t FewestUnplaced() const { return fewestUnplaced_; }
+    const std::vector<size_t>& FewestLeftOut() const { return fewestLeftOut_; }
 
     // The pass's atlas area, or the largest int64_t when it was cut short or
     // left frames out.
@@ -404,7 +409,10 @@ public:
             return std::numeric_limits<int64_t>::max();
         }
         if (trial_.unplaced > 0) {
-            fewestUnplaced_ = std::min(fewestUnplaced_, trial_.unplaced);
+            if (trial_.unplaced < fewestUnplaced_) {
+                fewestUnplaced_ = trial_.unplaced;
+                fewestLeftOut_ = trial_.leftOut;
+            }
             return std::numeric_limits<int64_t>::max();
         }
         const int64_t area = Area(trial_);
@@ -425,6 +433,7 @@ private:
     Outcome best_;
     Outcome trial_;
     size_t fewestUnplaced_ = std::numeric_limits<size_t>::max();
+    std::vector<size_t> fewestLeftOut_;
 };
 
 }  // namespace
@@ -434,6 +443,8 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
     RectPlacement result;
     if (maxWidth < 1 || maxHeight < 1) {
         result.unplaced = sizes.size();
+        result.leftOut.resize(sizes.size());
+        std::iota(result.leftOut.begin(), result.leftOut.end(), size_t{0});
         return result;
     }
     // A power-of-two atlas must itself stay within the limits.
@@ -446,6 +457,7 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
         const Size2D& s = sizes[i];
         if (s.w < 1 || s.h < 1 || s.w > limitWidth || s.h > limitHeight) {
             ++invalid;
+            result.leftOut.push_back(i);
         } else {
             valid.push_back(i);
         }
@@ -511,9 +523,15 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
 
     if (!haveBest || invalid > 0) {
         result.unplaced = invalid + (haveBest ? 0 : fewestUnplaced);
+        if (!haveBest) {
+            const std::vector<size_t>& more = search.FewestLeftOut();
+            result.leftOut.insert(result.leftOut.end(), more.begin(), more.end());
+            std::sort(result.leftOut.begin(), result.leftOut.end());
+        }
         return result;
     }
     result.fits = true;
+    result.leftOut.clear();
     result.width = static_cast<int32_t>(best.width);
     result.height = static_cast<int32_t>(best.height);
     result.positions = best.positions;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include "velmora/packing.h"
 #include "velmora_engine.h"
@@ -16,6 +17,8 @@ constexpr int64_t kMaxCoordinate = std::numeric_limits<int32_t>::max();
 RectPlacement Unplaced(size_t count) {
     RectPlacement placement;
     placement.unplaced = count;
+    placement.leftOut.resize(count);
+    std::iota(placement.leftOut.begin(), placement.leftOut.end(), size_t{0});
     return placement;
 }
 

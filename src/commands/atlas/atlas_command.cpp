@@ -25,7 +25,28 @@ namespace {
 using Support::ReportLine;
 using Support::ReportProblem;
 
-std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, size_t frames) {
+// The frames of the packed images `leftOut`, in frame order: a few by name,
+// then how many more.
+std::string LeftOutNames(const std::vector<size_t>& leftOut, const std::vector<InputFrame>& frames,
+                         const std::vector<size_t>& slot) {
+    constexpr size_t kNamed = 5;
+    std::vector<bool> out(slot.empty() ? 0 : *std::max_element(slot.begin(), slot.end()) + 1, false);
+    for (const size_t s : leftOut) {
+        if (s < out.size()) out[s] = true;
+    }
+    std::string names;
+    size_t count = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        if (!out[slot[i]]) continue;
+        if (count < kNamed) names += (count == 0 ? "" : ", ") + frames[i].name;
+        ++count;
+    }
+    if (count > kNamed) names += ", and " + std::to_string(count - kNamed) + " more";
+    return names;
+}
+
+std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, const std::vector<InputFrame>& frames,
+                        const std::vector<size_t>& slot) {
     const Size2D limit = AtlasLimit(geometry);
     const std::string limitText = std::to_string(limit.w) + "x" + std::to_string(limit.h);
     switch (plan.failure) {
@@ -37,21 +58,26 @@ std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, si
     case PlanFailure::None:
         break;
     }
-    return std::to_string(plan.unplaced) + " of " + std::to_string(frames) +
-           " frames do not fit the atlas size limit " + limitText;
+    // Counted in frames, as the user sees them: duplicates share a slot.
+    size_t count = 0;
+    for (const size_t s : slot) {
+        count += std::binary_search(plan.leftOut.begin(), plan.leftOut.end(), s) ? 1 : 0;
+    }
+    return std::to_string(count) + " of " + std::to_string(frames.size()) +
+           " frames do not fit the atlas size limit " + limitText + ": " + LeftOutNames(plan.leftOut, frames, slot);
 }
 
 // Stage: where every packed image goes. False after reporting why not.
-bool PlanStage(const AtlasSettings& settings, const std::vector<Image>& images, AtlasPlan& plan,
-               std::ostream& err) {
+bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& frames, const PackedImages& packed,
+               AtlasPlan& plan, std::ostream& err) {
     std::vector<Size2D> sizes;
-    sizes.reserve(images.size());
-    for (const Image& image : images) {
+    sizes.reserve(packed.images.size());
+    for (const Image& image : packed.images) {
         sizes.push_back(Size2D{image.width, image.height});
     }
     plan = PlanAtlas(sizes, settings.geometry, settings.packer, settings.shelfRowWidth);
     if (plan.failure != PlanFailure::None) {
-        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings.geometry, sizes.size()));
+        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings.geometry, frames, packed.slot));
         return false;
     }
     return true;
@@ -133,7 +159,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     const PackedImages packed = PrepareImages(frames, settings.dedupe);
 
     AtlasPlan plan;
-    if (!PlanStage(settings, packed.images, plan, err)) {
+    if (!PlanStage(settings, frames, packed, plan, err)) {
         return kStatusFailed;
     }
     progress.Stage("composing the atlas");

@@ -19,6 +19,7 @@ struct RectPlacement {
     int32_t height = 0;
     std::vector<Point2D> positions;  // top-left corner per size, input order
     size_t unplaced = 0;             // how many did not fit when not `fits`
+    std::vector<size_t> leftOut;     // which, ascending: `unplaced` indices into the sizes
 };
 
 // MaxRects packer: places rectangles of `sizes` so that none overlap and the
@@ -45,7 +46,7 @@ struct RectPlacement {
 // Failure: `fits` is false, width and height are 0, `positions` is empty,
 // and `unplaced` counts the rectangles that could not be placed: those with
 // a side below 1 or above the limits, plus, when the others do not all fit
-// together, the fewest any tried layout left out. A limit below 1 always
+// together, the fewest any tried layout left out; `leftOut` lists them. A limit below 1 always
 // fails, with every rectangle unplaced (an empty `sizes` included).
 //
 // Deterministic: integer arithmetic only, ties broken by position and fixed
@@ -106,6 +107,7 @@ struct AtlasPlan {
     int32_t height = 0;
     std::vector<Point2D> positions;  // each frame's own top-left pixel
     size_t unplaced = 0;             // with FramesOutside
+    std::vector<size_t> leftOut;     // with FramesOutside: which frames, ascending
 };
 
 // Plans an atlas for frames of `frameSizes` under `geometry`: their cells
