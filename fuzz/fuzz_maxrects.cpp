@@ -3,6 +3,7 @@
 // without overlap, the atlas no larger than its extents ask for; a failure
 // must count at least every invalid size, and exactly those when the valid
 // ones alone fit.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -53,9 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(p.positions.empty() && p.width == 0 && p.height == 0);
         FUZZ_CHECK(p.unplaced >= invalid && p.unplaced <= sizes.size());
         FUZZ_CHECK(p.unplaced > 0 || limitW == 0 || limitH == 0);
+        // The frames left out are named by index: each once, ascending, and
+        // every size that could never fit among them.
+        FUZZ_CHECK(p.leftOut.size() == p.unplaced);
+        for (size_t k = 0; k < p.leftOut.size(); ++k) {
+            FUZZ_CHECK(p.leftOut[k] < sizes.size() && (k == 0 || p.leftOut[k - 1] < p.leftOut[k]));
+        }
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            const Velmora::Size2D& s = sizes[i];
+            if (s.w < 1 || s.h < 1 || s.w > limitW || s.h > limitH) {
+                FUZZ_CHECK(std::binary_search(p.leftOut.begin(), p.leftOut.end(), i));
+            }
+        }
         return 0;
     }
-    FUZZ_CHECK(invalid == 0 && p.unplaced == 0);
+    FUZZ_CHECK(invalid == 0 && p.unplaced == 0 && p.leftOut.empty());
     FUZZ_CHECK(p.positions.size() == sizes.size());
     FUZZ_CHECK(p.width >= 0 && p.height >= 0 && p.width <= limitW && p.height <= limitH);
     int64_t right = 0;

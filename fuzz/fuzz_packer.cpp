@@ -76,7 +76,7 @@ void CheckShelfRules(const std::vector<Velmora::Size2D>& sizes, int32_t maxWidth
 void CheckShelfRefusal(const std::vector<Velmora::Size2D>& sizes, int32_t maxWidth,
                        const Velmora::RectPlacement& placement) {
     FUZZ_CHECK(placement.positions.empty() && placement.width == 0 && placement.height == 0);
-    FUZZ_CHECK(placement.unplaced == sizes.size());
+    FUZZ_CHECK(placement.unplaced == sizes.size() && placement.leftOut.size() == sizes.size());
     int64_t heights = 0;
     int64_t widest = maxWidth > 64 ? maxWidth : 64;
     bool negative = false;
