@@ -197,4 +197,187 @@ TEST(AtlasPlan, RefusalsSayWhyAndWhichFramesAreLeftOut) {
     EXPECT_EQ(Velmora::AtlasLimit(AtlasGeometry{0, 0, false, 100, 90}).h, 90);
 }
 
+// ---------------------------------------------------------------------------
+// Pages
+
+using Velmora::PagesFailure;
+using Velmora::PagesPlan;
+
+// Every frame on exactly one page, each page a valid, spaced-out plan of
+// its own frames within the limit, and the page counts adding up.
+void ExpectWellFormed(const std::vector<Size2D>& frames, const AtlasGeometry& geometry, const PagesPlan& plan,
+                      const std::string& what) {
+    ASSERT_EQ(plan.failure, PagesFailure::None) << what;
+    ASSERT_EQ(plan.pageOf.size(), frames.size()) << what;
+    ASSERT_EQ(plan.frames.size(), plan.pages.size()) << what;
+    ASSERT_EQ(plan.continues.size(), plan.pages.size()) << what;
+    const Size2D limit = Velmora::AtlasLimit(geometry);
+    for (size_t p = 0; p < plan.pages.size(); ++p) {
+        std::vector<Size2D> own;
+        AtlasPlan page = plan.pages[p];
+        std::vector<Point2D> positions(plan.frames[p]);
+        std::vector<bool> seen(plan.frames[p], false);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (plan.pageOf[i] != p) continue;
+            ASSERT_LT(plan.indexOnPage[i], plan.frames[p]) << what;
+            EXPECT_FALSE(seen[plan.indexOnPage[i]]) << what << ": two frames at one index of page " << p;
+            seen[plan.indexOnPage[i]] = true;
+            own.push_back(frames[i]);
+        }
+        ASSERT_EQ(own.size(), plan.frames[p]) << what << ": page " << p;
+        EXPECT_GT(own.size(), 0U) << what << ": page " << p << " is empty";
+        EXPECT_LE(page.width, limit.w) << what;
+        EXPECT_LE(page.height, limit.h) << what;
+        // Frames on a page keep input order, so the page's own plan lists
+        // them in that order.
+        ExpectSpacedOut(own, geometry, page, what + ", page " + std::to_string(p));
+    }
+}
+
+TEST(PlanPages, SpreadsFramesThatDoNotFitOnePageOverAsFewPagesAsItFinds) {
+    struct Case {
+        const char* what;
+        std::vector<Size2D> frames;
+        AtlasGeometry geometry;
+        PackerKind packer;
+        size_t pages;
+    };
+    const Case cases[] = {
+        {"one page is today's atlas", {{30, 20}, {12, 40}, {25, 25}}, {0, 0, false, 64, 64}, PackerKind::MaxRects, 1},
+        {"16 tiles fill a page, 3 start the next", std::vector<Size2D>(19, Size2D{16, 16}), {0, 0, false, 64, 64},
+         PackerKind::MaxRects, 2},
+        {"exactly two pages", std::vector<Size2D>(32, Size2D{16, 16}), {0, 0, false, 64, 64}, PackerKind::MaxRects, 2},
+        {"padding and extrusion count", std::vector<Size2D>(10, Size2D{20, 20}), {2, 1, false, 64, 64},
+         PackerKind::MaxRects, 3},
+        {"power of two", std::vector<Size2D>(20, Size2D{16, 16}), {0, 0, true, 100, 100}, PackerKind::MaxRects, 2},
+        {"shelf rows over pages", std::vector<Size2D>(9, Size2D{30, 40}), {0, 0, false, 64, 64}, PackerKind::Shelf, 5},
+        {"mixed sizes", {{60, 60}, {30, 30}, {30, 30}, {10, 50}, {50, 10}, {64, 64}}, {0, 0, false, 64, 64},
+         PackerKind::MaxRects, 4},
+    };
+    for (const Case& c : cases) {
+        const PagesPlan plan = Velmora::PlanPages(c.frames, {}, c.geometry, c.packer, 64, 0);
+        ExpectWellFormed(c.frames, c.geometry, plan, c.what);
+        EXPECT_EQ(plan.pages.size(), c.pages) << c.what;
+        if (c.pages == 1) {
+            const AtlasPlan single = Velmora::PlanAtlas(c.frames, c.geometry, c.packer, 64);
+            EXPECT_EQ(plan.pages[0].width, single.width) << c.what;
+            EXPECT_EQ(plan.pages[0].height, single.height) << c.what;
+        }
+        for (const int64_t continues : plan.continues) {
+            EXPECT_EQ(continues, -1) << c.what;
+        }
+    }
+}
+
+// A frame keeps its page across runs unless it no longer fits there: a
+// frame that changes page breaks every reference an engine holds to it.
+TEST(PlanPages, FramesStayOnTheirEarlierPageWhereTheyCan) {
+    const AtlasGeometry geometry{0, 0, false, 64, 64};
+    std::vector<Size2D> frames(40, Size2D{16, 16});
+    frames[5] = Size2D{32, 32};
+    frames[23] = Size2D{8, 40};
+    const PagesPlan first = Velmora::PlanPages(frames, {}, geometry, PackerKind::MaxRects, 64, 0);
+    ExpectWellFormed(frames, geometry, first, "first run");
+    ASSERT_GE(first.pages.size(), 3U);
+
+    struct Case {
+        const char* what;
+        std::vector<size_t> added;  // where new frames go in the name order
+        Size2D size;
+    };
+    const Case cases[] = {
+        {"one new frame first", {0}, {16, 16}},
+        {"new frames in between", {3, 17, 30}, {16, 16}},
+        {"a large new frame", {10}, {48, 48}},
+        {"many new frames", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17}, {16, 16}},
+    };
+    for (const Case& c : cases) {
+        std::vector<Size2D> sizes;
+        std::vector<int64_t> previous;
+        std::vector<int64_t> oldIndex;
+        size_t next = 0;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            while (next < c.added.size() && c.added[next] == i) {
+                sizes.push_back(c.size);
+                previous.push_back(-1);
+                oldIndex.push_back(-1);
+                ++next;
+            }
+            sizes.push_back(frames[i]);
+            previous.push_back(static_cast<int64_t>(first.pageOf[i]));
+            oldIndex.push_back(static_cast<int64_t>(i));
+        }
+        const PagesPlan again = Velmora::PlanPages(sizes, previous, geometry, PackerKind::MaxRects, 64, 0);
+        ExpectWellFormed(sizes, geometry, again, c.what);
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            if (oldIndex[i] < 0) continue;
+            const size_t page = again.pageOf[i];
+            EXPECT_EQ(again.continues[page], previous[i]) << c.what << ": frame " << oldIndex[i] << " moved";
+        }
+    }
+
+    // A smaller limit: the earlier pages cannot hold their frames any more,
+    // so some move, and only as many as must.
+    const AtlasGeometry smaller{0, 0, false, 48, 48};
+    std::vector<int64_t> previous(frames.size());
+    for (size_t i = 0; i < frames.size(); ++i) {
+        previous[i] = static_cast<int64_t>(first.pageOf[i]);
+    }
+    const PagesPlan shrunk = Velmora::PlanPages(frames, previous, smaller, PackerKind::MaxRects, 64, 0);
+    ExpectWellFormed(frames, smaller, shrunk, "smaller limit");
+    size_t stayed = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        stayed += shrunk.continues[shrunk.pageOf[i]] == previous[i] ? 1 : 0;
+    }
+    // A 48 x 48 page holds at least four of these frames whichever they are.
+    EXPECT_GE(stayed, 4U * first.pages.size());
+    EXPECT_LT(stayed, frames.size());
+}
+
+TEST(PlanPages, KeepsAPagesIdentityWhenAnEarlierPageEmpties) {
+    const AtlasGeometry geometry{0, 0, false, 32, 32};
+    // Earlier pages 0, 1 and 2; every frame of page 1 is gone.
+    const std::vector<Size2D> frames = {{32, 32}, {32, 32}};
+    const PagesPlan plan = Velmora::PlanPages(frames, {0, 2}, geometry, PackerKind::MaxRects, 64, 0);
+    ExpectWellFormed(frames, geometry, plan, "page 1 emptied");
+    EXPECT_EQ(plan.continues, (std::vector<int64_t>{0, 2}));
+    EXPECT_EQ(plan.pageOf, (std::vector<size_t>{0, 1}));
+}
+
+TEST(PlanPages, RefusalsSayWhy) {
+    struct Case {
+        const char* what;
+        std::vector<Size2D> frames;
+        AtlasGeometry geometry;
+        PackerKind packer;
+        size_t maxPages;
+        PagesFailure failure;
+        std::vector<size_t> leftOut;
+        size_t pagesNeeded;
+    };
+    const Case cases[] = {
+        {"a frame larger than any page", {{10, 10}, {90, 10}, {5, 5}}, {0, 0, false, 64, 64}, PackerKind::MaxRects, 0,
+         PagesFailure::FramesOutside, {1}, 0},
+        {"extrusion makes it too large", {{62, 10}}, {0, 2, false, 64, 64}, PackerKind::MaxRects, 0,
+         PagesFailure::FramesOutside, {0}, 0},
+        {"more pages than allowed", std::vector<Size2D>(40, Size2D{16, 16}), {0, 0, false, 64, 64},
+         PackerKind::MaxRects, 2, PagesFailure::TooManyPages, {}, 3},
+        {"as many pages as allowed", std::vector<Size2D>(32, Size2D{16, 16}), {0, 0, false, 64, 64},
+         PackerKind::MaxRects, 2, PagesFailure::None, {}, 2},
+        {"padding fills the page", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, 0, PagesFailure::NoRoom,
+         {}, 0},
+        {"the shelf is 64 wide at least", {{8, 8}}, {0, 0, false, 50, 50}, PackerKind::Shelf, 0,
+         PagesFailure::ShelfTooWide, {}, 0},
+    };
+    for (const Case& c : cases) {
+        const PagesPlan plan = Velmora::PlanPages(c.frames, {}, c.geometry, c.packer, 64, c.maxPages);
+        EXPECT_EQ(plan.failure, c.failure) << c.what;
+        EXPECT_EQ(plan.leftOut, c.leftOut) << c.what;
+        EXPECT_EQ(plan.pages.size(), c.pagesNeeded) << c.what;
+        if (c.failure != PagesFailure::None) {
+            EXPECT_TRUE(plan.pageOf.empty()) << c.what;
+        }
+    }
+}
+
 }  // namespace

@@ -120,6 +120,37 @@ struct AtlasPlan {
 AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& geometry,
                     PackerKind packer, int32_t shelfRowWidth);
 
+// Why a plan over several pages failed.
+enum class PagesFailure {
+    None,
+    FramesOutside,  // `leftOut` frames do not fit an empty page on their own
+    NoRoom,         // as PlanFailure::NoRoom
+    ShelfTooWide,   // as PlanFailure::ShelfTooWide
+    TooManyPages,   // the frames need `pages.size()` pages, more than allowed
+};
+
+// Frames spread over pages (PlanPages).
+struct PagesPlan {
+    PagesFailure failure = PagesFailure::None;
+    std::vector<AtlasPlan> pages;     // each as tight as PlanAtlas makes it for its frames
+    std::vector<size_t> frames;       // per page: how many frames it holds
+    std::vector<size_t> pageOf;       // per frame: its page
+    std::vector<size_t> indexOnPage;  // per frame: its index among its page's frames
+    std::vector<int64_t> continues;   // per page: the earlier page it carries on, or -1
+    std::vector<size_t> leftOut;      // with FramesOutside: which frames, ascending
+};
+
+// Plans as few pages as it finds for frames of `frameSizes`, each page a
+// PlanAtlas of its frames (in input order). `previousPage[i]` is the page
+// frame i was on in an earlier run, or -1 (the vector may be empty: no
+// earlier run). Frames stay with the frames of their earlier page while
+// they fit; new frames fill earlier pages first; a page that keeps earlier
+// frames records that page in `continues`, so its identity can be kept even
+// when emptied pages before it move it to a lower number. Deterministic: the
+// same sizes and earlier pages give the same pages. `maxPages` 0 is no limit.
+PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
+                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages);
+
 }  // namespace Velmora
 
 #endif  // VELMORA_PACKING_H

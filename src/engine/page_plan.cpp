@@ -1,0 +1,233 @@
+// Frames over several pages. Each page is an ordinary atlas plan; what this
+// adds is which frames share a page. Frames keep the page an earlier run
+// gave them where they can, because engines such as Unity refer to a sprite
+// by its page's identity, and a frame that changes page breaks every
+// reference to it.
+#include <algorithm>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "velmora/packing.h"
+
+namespace Velmora {
+namespace {
+
+struct Planner {
+    const std::vector<Size2D>& sizes;
+    const AtlasGeometry& geometry;
+    PackerKind packer;
+    int32_t shelfRowWidth;
+
+    // Frames (indices, ascending) planned together.
+    AtlasPlan Plan(const std::vector<size_t>& frames) const {
+        std::vector<Size2D> chosen;
+        chosen.reserve(frames.size());
+        for (const size_t i : frames) {
+            chosen.push_back(sizes[i]);
+        }
+        return PlanAtlas(chosen, geometry, packer, shelfRowWidth);
+    }
+};
+
+std::vector<size_t> Merged(const std::vector<size_t>& a, const std::vector<size_t>& b) {
+    std::vector<size_t> out;
+    out.reserve(a.size() + b.size());
+    std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out));
+    return out;
+}
+
+// `frames` split by a plan's leftOut (indices into `frames`).
+void Split(const std::vector<size_t>& frames, const std::vector<size_t>& leftOut, std::vector<size_t>& kept,
+           std::vector<size_t>& rest) {
+    size_t next = 0;
+    for (size_t k = 0; k < frames.size(); ++k) {
+        if (next < leftOut.size() && leftOut[next] == k) {
+            rest.push_back(frames[k]);
+            ++next;
+        } else {
+            kept.push_back(frames[k]);
+        }
+    }
+}
+
+struct Page {
+    std::vector<size_t> frames;  // ascending
+    AtlasPlan plan;
+};
+
+// One page: the `sticky` frames (an earlier run's page) first, then as
+// many of `extra` as fit beside them. What does not fit goes to `rest`.
+// False, with `failure` set, when no page could hold anything.
+bool FillPage(const Planner& planner, const std::vector<size_t>& sticky, const std::vector<size_t>& extra,
+              Page& page, std::vector<size_t>& rest, PlanFailure& failure) {
+    const std::vector<size_t> all = Merged(sticky, extra);
+    AtlasPlan plan = planner.Plan(all);
+    if (plan.failure == PlanFailure::None) {
+        page = Page{all, std::move(plan)};
+        return true;
+    }
+    if (plan.failure != PlanFailure::FramesOutside) {
+        failure = plan.failure;
+        return false;
+    }
+    std::vector<size_t> kept;
+    std::vector<size_t> left;
+    Split(all, plan.leftOut, kept, left);
+    const bool stickyKept = std::all_of(sticky.begin(), sticky.end(), [&kept](size_t i) {
+        return std::binary_search(kept.begin(), kept.end(), i);
+    });
+    if (!stickyKept) {
+        // The packer gave an earlier frame's place to a new one: keep the
+        // earlier frames, then add new ones in order while they fit.
+        AtlasPlan alone = planner.Plan(sticky);
+        if (alone.failure == PlanFailure::None) {
+            size_t low = 0;  // extra[0, low) fits with the sticky frames
+            size_t high = extra.size();
+            AtlasPlan best = std::move(alone);
+            while (low < high) {
+                const size_t middle = low + (high - low + 1) / 2;
+                AtlasPlan trial = planner.Plan(Merged(sticky, {extra.begin(), extra.begin() + static_cast<std::ptrdiff_t>(middle)}));
+                if (trial.failure == PlanFailure::None) {
+                    low = middle;
+                    best = std::move(trial);
+                } else {
+                    high = middle - 1;
+                }
+            }
+            kept = Merged(sticky, {extra.begin(), extra.begin() + static_cast<std::ptrdiff_t>(low)});
+            left.assign(extra.begin() + static_cast<std::ptrdiff_t>(low), extra.end());
+            page = Page{std::move(kept), std::move(best)};
+            rest = Merged(rest, left);
+            return true;
+        }
+        // The earlier page no longer holds its own frames (a smaller
+        // limit, larger frames): this page starts from them alone.
+        kept.clear();
+        left.clear();
+        Split(sticky, alone.leftOut, kept, left);
+        left = Merged(left, extra);
+    }
+    if (kept.empty()) {
+        // Cannot happen for frames that each fit alone; taking one frame
+        // keeps the loop finite whatever the packer does.
+        kept.push_back(left.front());
+        left.erase(left.begin());
+    }
+    AtlasPlan tight = planner.Plan(kept);
+    if (tight.failure != PlanFailure::None) {
+        failure = tight.failure;
+        return false;
+    }
+    page = Page{std::move(kept), std::move(tight)};
+    rest = Merged(rest, left);
+    return true;
+}
+
+PagesFailure FromPlan(PlanFailure failure) {
+    switch (failure) {
+    case PlanFailure::NoRoom:
+        return PagesFailure::NoRoom;
+    case PlanFailure::ShelfTooWide:
+        return PagesFailure::ShelfTooWide;
+    case PlanFailure::FramesOutside:
+    case PlanFailure::None:
+        break;
+    }
+    return PagesFailure::FramesOutside;
+}
+
+PagesPlan Failed(PagesFailure failure, std::vector<size_t> leftOut = {}) {
+    PagesPlan plan;
+    plan.failure = failure;
+    plan.leftOut = std::move(leftOut);
+    return plan;
+}
+
+}  // namespace
+
+PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
+                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages) {
+    const Planner planner{frameSizes, geometry, packer, shelfRowWidth};
+    // A frame that fits no empty page would never be placed. Most frames
+    // are far below the limit: their cells are measured, and only the rest
+    // planned alone.
+    const Size2D limit = AtlasLimit(geometry);
+    const int64_t border = 2 * int64_t{geometry.extrude} + geometry.padding;
+    std::vector<size_t> tooLarge;
+    for (size_t i = 0; i < frameSizes.size(); ++i) {
+        const Size2D& size = frameSizes[i];
+        const bool small = size.w >= 1 && size.h >= 1 && geometry.padding + border + size.w <= limit.w &&
+                           geometry.padding + border + size.h <= limit.h;
+        if (small) continue;
+        const AtlasPlan alone = planner.Plan({i});
+        if (alone.failure == PlanFailure::FramesOutside) {
+            tooLarge.push_back(i);
+        } else if (alone.failure != PlanFailure::None) {
+            return Failed(FromPlan(alone.failure));
+        }
+    }
+    if (!tooLarge.empty()) {
+        return Failed(PagesFailure::FramesOutside, std::move(tooLarge));
+    }
+
+    std::map<int64_t, std::vector<size_t>> earlier;  // earlier page -> its frames, ascending
+    std::vector<size_t> pending;                     // frames new to the pages
+    for (size_t i = 0; i < frameSizes.size(); ++i) {
+        const int64_t was = i < previousPage.size() ? previousPage[i] : -1;
+        if (was >= 0) {
+            earlier[was].push_back(i);
+        } else {
+            pending.push_back(i);
+        }
+    }
+
+    PagesPlan result;
+    const auto addPage = [&result](Page page, int64_t continues) {
+        result.frames.push_back(page.frames.size());
+        result.continues.push_back(continues);
+        result.pages.push_back(std::move(page.plan));
+        return std::move(page.frames);
+    };
+    std::vector<std::vector<size_t>> members;
+    PlanFailure failure = PlanFailure::None;
+    for (const auto& entry : earlier) {
+        Page page;
+        std::vector<size_t> rest;
+        if (!FillPage(planner, entry.second, pending, page, rest, failure)) {
+            return Failed(FromPlan(failure));
+        }
+        members.push_back(addPage(std::move(page), entry.first));
+        pending = std::move(rest);
+    }
+    while (!pending.empty()) {
+        Page page;
+        std::vector<size_t> rest;
+        if (!FillPage(planner, {}, pending, page, rest, failure)) {
+            return Failed(FromPlan(failure));
+        }
+        members.push_back(addPage(std::move(page), -1));
+        pending = std::move(rest);
+    }
+    if (members.empty()) {
+        // No frames: one empty page, as a single atlas of nothing.
+        members.emplace_back();
+        addPage(Page{{}, planner.Plan({})}, -1);
+    }
+    if (maxPages != 0 && result.pages.size() > maxPages) {
+        PagesPlan refused = Failed(PagesFailure::TooManyPages);
+        refused.pages.resize(result.pages.size());
+        return refused;
+    }
+    result.pageOf.assign(frameSizes.size(), 0);
+    result.indexOnPage.assign(frameSizes.size(), 0);
+    for (size_t p = 0; p < members.size(); ++p) {
+        for (size_t k = 0; k < members[p].size(); ++k) {
+            result.pageOf[members[p][k]] = p;
+            result.indexOnPage[members[p][k]] = k;
+        }
+    }
+    return result;
+}
+
+}  // namespace Velmora
