@@ -2,12 +2,14 @@
 // consumer does: strict JSON, Godot's text grammar, Unity's YAML layout.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "formats/sheet.h"
@@ -333,30 +335,64 @@ TEST(UntrimmedFrames, UseCentreAlignmentAndNoMargin) {
     EXPECT_EQ(json.Get("frames")->members.at(0).second.Get("polygons"), nullptr);
 }
 
-// ---- Animations by name stem --------------------------------------------
+// ---- Animations in every document ---------------------------------------
 
-std::map<std::string, std::vector<std::string>> Animations(const std::vector<std::string>& names) {
-    std::vector<SheetFrame> frames;
-    frames.reserve(names.size());
-    for (const auto& n : names) frames.push_back(Frame(n, 0, 0, 1, 1));
-    const GodotText::Document doc = ParseGodot(BuildGodotSpriteFrames(SheetOf(frames), "atlas.png", ""));
-    std::map<std::string, std::string> frameOfSub;
+// A document's animations in document order: each name with its frames'
+// names in play order.
+using AnimationList = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// The SpriteFrames' animations; `names` are the frames' names in sheet
+// order (the order of the frame sub-resources).
+AnimationList GodotAnimations(const GodotText::Document& doc, const std::vector<std::string>& names) {
     const auto subs = doc.All("sub_resource");
-    std::map<std::string, std::vector<std::string>> out;
+    AnimationList out;
     for (const auto& animation : doc.All("resource").at(0)->Prop("animations")->items) {
         EXPECT_TRUE(animation.Get("loop")->boolean);
         EXPECT_GT(animation.Get("speed")->real, 0.0);
-        auto& list = out[animation.Get("name")->text];
+        EXPECT_EQ(animation.Get("name")->kind, GodotText::Value::Kind::StringName);
+        out.emplace_back(animation.Get("name")->text, std::vector<std::string>{});
         for (const auto& f : animation.Get("frames")->items) {
             EXPECT_EQ(f.Get("duration")->real, 1.0);
             const std::string id = f.Get("texture")->text;
             size_t index = 0;
             while (index < subs.size() && subs[index]->AttrText("id") != id) ++index;
             EXPECT_LT(index, names.size());
-            list.push_back(index < names.size() ? names[index] : "?");
+            out.back().second.push_back(index < names.size() ? names[index] : "?");
         }
     }
     return out;
+}
+
+// The JSON's "animations" map; every frame it names must be a frame of the
+// sheet, by its key (hash) or "filename" (array).
+AnimationList JsonAnimations(const StrictJson::Value& doc) {
+    std::set<std::string> frames;
+    for (const auto& member : doc.Get("frames")->members) frames.insert(member.first);
+    for (const auto& item : doc.Get("frames")->items) frames.insert(item.Get("filename")->text);
+    AnimationList out;
+    const StrictJson::Value* animations = doc.Get("animations");
+    if (animations == nullptr || animations->kind != StrictJson::Value::Kind::Object) {
+        ADD_FAILURE() << "no \"animations\" object";
+        return out;
+    }
+    for (const auto& [name, list] : animations->members) {
+        EXPECT_EQ(list.kind, StrictJson::Value::Kind::Array) << name;
+        out.emplace_back(name, std::vector<std::string>{});
+        for (const auto& frame : list.items) {
+            EXPECT_EQ(frames.count(frame.text), 1U) << name << ": " << frame.text;
+            out.back().second.push_back(frame.text);
+        }
+    }
+    return out;
+}
+
+std::map<std::string, std::vector<std::string>> Animations(const std::vector<std::string>& names) {
+    std::vector<SheetFrame> frames;
+    frames.reserve(names.size());
+    for (const auto& n : names) frames.push_back(Frame(n, 0, 0, 1, 1));
+    const GodotText::Document doc = ParseGodot(BuildGodotSpriteFrames(SheetOf(frames), "atlas.png", ""));
+    const AnimationList list = GodotAnimations(doc, names);
+    return {list.begin(), list.end()};
 }
 
 TEST(Animations, GroupByStemInNumericOrder) {
@@ -366,16 +402,81 @@ TEST(Animations, GroupByStemInNumericOrder) {
          {{"hero_walk", {"hero_walk_0", "hero_walk_1", "hero_walk_2", "hero_walk_3"}}}},
         {{"run1", "run10", "run2"}, {{"run", {"run1", "run2", "run10"}}}},
         {{"idle", "jump"}, {{"idle", {"idle"}}, {"jump", {"jump"}}}},
-        {{"run", "run1", "run_2"}, {{"run", {"run", "run1", "run_2"}}}},  // bare name joins first
-        {{"icon2"}, {{"icon", {"icon2"}}}},
+        // The still stays out; "run1" and "run_2" differ in separator.
+        {{"run", "run1", "run_2"}, {{"run", {"run"}}, {"run1", {"run1"}}, {"run_2", {"run_2"}}}},
+        {{"icon2"}, {{"icon2", {"icon2"}}}},  // no siblings: its own name
         {{"007", "_5", "x_"}, {{"007", {"007"}}, {"_5", {"_5"}}, {"x_", {"x_"}}}},
         {{"a_b_01", "a_b_2", "a_b_0010"}, {{"a_b", {"a_b_01", "a_b_2", "a_b_0010"}}}},
-        {{"x1", "x_1", "x01"}, {{"x", {"x01", "x1", "x_1"}}}},  // equal numbers: bytewise
+        {{"x1", "x_1", "x01"}, {{"x", {"x01", "x1"}}, {"x_1", {"x_1"}}}},  // equal numbers: bytewise
         {{"big99999999999999999999", "big100000000000000000000"},
          {{"big", {"big99999999999999999999", "big100000000000000000000"}}}},
-        {{"enemies/bat_1", "enemies/bat_0", "enemies/bat"}, {{"enemies/bat", {"enemies/bat", "enemies/bat_0", "enemies/bat_1"}}}},
+        {{"enemies/bat_1", "enemies/bat_0", "enemies/bat"},
+         {{"enemies/bat", {"enemies/bat_0", "enemies/bat_1"}}, {"enemies/bat~2", {"enemies/bat"}}}},
     };
     for (const auto& c : cases) EXPECT_EQ(Animations(c.names), c.expected) << c.names.front();
+}
+
+// PixiJS reads the JSON's map, Godot the SpriteFrames: both must offer the
+// same animations with the same frames in the same order, in either JSON
+// layout, whatever the names.
+TEST(Animations, JsonMapListsTheSameAnimationsAsTheSpriteFrames) {
+    std::vector<std::string> names = {
+        "books-01", "books-02", "books-03", "capguy/walk/0001", "capguy/walk/0002", "fish-136x80",
+        "drape_1", "lazer", "lazer_00", "lazer_01", "lazer_02", "crate", "crate32", "car", "car90",
+        "run_1", "run_2", "run_9", "run_10", "walk_1", "walk_01", "fx.1", "fx.2", "jump 1", "jump 2",
+        "caf\xC3\xA9_1", "caf\xC3\xA9_2", "quote\"d_1", "quote\"d_2", "back\\slash_1", "back\\slash_2",
+        "bad\xFF_1", "bad\xFE_1", "tab\t_1", "tab\t_2",
+    };
+    std::sort(names.begin(), names.end());  // as a sheet lists its frames
+    std::vector<SheetFrame> frames;
+    for (const auto& n : names) frames.push_back(Frame(n, 0, 0, 1, 1));
+    const Sheet sheet = SheetOf(frames);
+
+    std::vector<std::string> documentNames;
+    for (const auto& n : names) documentNames.push_back(DocumentName(n));
+    documentNames[std::find(names.begin(), names.end(), "bad\xFF_1") - names.begin()] += "~2";
+    const AnimationList godot =
+        GodotAnimations(ParseGodot(BuildGodotSpriteFrames(sheet, "atlas.png", "")), documentNames);
+    for (const bool array : {false, true}) {
+        const StrictJson::Value json = ParseJson(array ? BuildJsonArray(sheet) : BuildJsonHash(sheet));
+        std::vector<std::string> keys;
+        for (const auto& member : json.members) keys.push_back(member.first);
+        EXPECT_EQ(keys, (std::vector<std::string>{"frames", "animations", "meta"}));
+        EXPECT_EQ(JsonAnimations(json), godot) << (array ? "array" : "hash");
+    }
+
+    const std::map<std::string, std::vector<std::string>> byName(godot.begin(), godot.end());
+    const std::map<std::string, std::vector<std::string>> expected = {
+        {"books", {"books-01", "books-02", "books-03"}},
+        {"capguy/walk", {"capguy/walk/0001", "capguy/walk/0002"}},
+        {"lazer", {"lazer_00", "lazer_01", "lazer_02"}},
+        {"lazer~2", {"lazer"}},
+        {"run", {"run_1", "run_2", "run_9", "run_10"}},
+        {"walk", {"walk_01", "walk_1"}},
+        {"quote\"d", {"quote\"d_1", "quote\"d_2"}},
+        {"back\\slash", {"back\\slash_1", "back\\slash_2"}},
+        {"tab\t", {"tab\t_1", "tab\t_2"}},
+        {"caf\xC3\xA9", {"caf\xC3\xA9_1", "caf\xC3\xA9_2"}},
+        {"fish-136x80", {"fish-136x80"}},
+        {"crate32", {"crate32"}},
+    };
+    for (const auto& [name, list] : expected) {
+        const auto found = byName.find(name);
+        ASSERT_NE(found, byName.end()) << name;
+        EXPECT_EQ(found->second, list) << name;
+    }
+    // Every frame in exactly one animation.
+    std::multiset<std::string> listed;
+    for (const auto& entry : godot) listed.insert(entry.second.begin(), entry.second.end());
+    EXPECT_EQ(listed, std::multiset<std::string>(documentNames.begin(), documentNames.end()));
+
+    // A sheet without frames still has the map, empty.
+    for (const std::string& text : {BuildJsonHash(SheetOf({})), BuildJsonArray(SheetOf({}))}) {
+        const StrictJson::Value* empty = ParseJson(text).Get("animations");
+        ASSERT_NE(empty, nullptr);
+        EXPECT_EQ(empty->kind, StrictJson::Value::Kind::Object);
+        EXPECT_TRUE(empty->members.empty());
+    }
 }
 
 // ---- Normal maps ---------------------------------------------------------

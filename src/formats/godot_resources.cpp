@@ -2,11 +2,10 @@
 // frame and one collider scene per frame. Written for format=3 as Godot's
 // loader reads it: ';' comments only, packed arrays as flat numbers, every
 // id declared before it is used, a .tres ending in its single [resource].
-#include <algorithm>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "formats/animations.h"
 #include "formats/sheet.h"
 #include "formats/text_escape.h"
 
@@ -56,59 +55,6 @@ void AppendAtlasProperties(std::string& out, const SheetFrame& f, const std::str
     out += "filter_clip = true\n";
 }
 
-// Frame number of a name's digit suffix, compared without leading zeros.
-bool NumberLess(const std::string& a, const std::string& b) {
-    const size_t za = std::min(a.find_first_not_of('0'), a.size());
-    const size_t zb = std::min(b.find_first_not_of('0'), b.size());
-    const size_t la = a.size() - za;
-    const size_t lb = b.size() - zb;
-    if (la != lb) return la < lb;
-    return a.compare(za, la, b, zb, lb) < 0;
-}
-
-struct Member {
-    size_t frame = 0;
-    bool bare = true;     // the name is the animation's name itself
-    std::string number;   // the digit suffix of a numbered name
-    std::string name;
-};
-
-// Animations by name stem: a name ending in digits (with or without '_'
-// before them) belongs to the animation named by what precedes them, in
-// numeric order; any other name is a one-frame animation named as the
-// frame. A name equal to a stem joins that animation as its first frame;
-// equal numbers ("run1", "run_1", "run01") keep bytewise name order.
-std::map<std::string, std::vector<Member>> GroupAnimations(const std::vector<std::string>& names) {
-    std::map<std::string, std::vector<Member>> groups;
-    for (size_t i = 0; i < names.size(); ++i) {
-        const std::string& name = names[i];
-        size_t cut = name.size();
-        while (cut > 0 && name[cut - 1] >= '0' && name[cut - 1] <= '9') --cut;
-        std::string stem = name.substr(0, cut);
-        if (cut < name.size() && !stem.empty() && stem.back() == '_') stem.pop_back();
-        Member m;
-        m.frame = i;
-        m.name = name;
-        if (cut == name.size() || stem.empty()) {
-            groups[name].push_back(m);
-        } else {
-            m.bare = false;
-            m.number = name.substr(cut);
-            groups[stem].push_back(m);
-        }
-    }
-    for (auto& entry : groups) {
-        auto& members = entry.second;
-        std::sort(members.begin(), members.end(), [](const Member& a, const Member& b) {
-            if (a.bare != b.bare) return a.bare;
-            if (NumberLess(a.number, b.number)) return true;
-            if (NumberLess(b.number, a.number)) return false;
-            return a.name < b.name;
-        });
-    }
-    return groups;
-}
-
 // A node name Godot accepts: its forbidden characters . : @ / " % and
 // control characters become '_'; an empty name becomes "Frame".
 std::string NodeName(const std::string& utf8) {
@@ -134,21 +80,21 @@ std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imageP
         AppendAtlasProperties(out, sheet.frames[i], atlasRef);
         out += '\n';
     }
-    const auto groups = GroupAnimations(Text::UniqueDocumentNames(sheet.frames));
+    const auto animations = GroupAnimations(Text::UniqueDocumentNames(sheet.frames));
     out += "[resource]\nanimations = [";
     bool firstAnimation = true;
-    for (const auto& entry : groups) {
+    for (const Animation& animation : animations) {
         out += firstAnimation ? "{\n" : ", {\n";
         firstAnimation = false;
         out += "\"frames\": [";
         bool firstFrame = true;
-        for (const Member& m : entry.second) {
+        for (const size_t frame : animation.frames) {
             out += firstFrame ? "{\n" : ", {\n";
             firstFrame = false;
-            out += "\"duration\": 1.0,\n\"texture\": SubResource(\"frame_" + std::to_string(m.frame) +
+            out += "\"duration\": 1.0,\n\"texture\": SubResource(\"frame_" + std::to_string(frame) +
                    "\")\n}";
         }
-        out += "],\n\"loop\": true,\n\"name\": &" + Text::GodotString(entry.first) +
+        out += "],\n\"loop\": true,\n\"name\": &" + Text::GodotString(animation.name) +
                ",\n\"speed\": 10.0\n}";
     }
     out += "]\n";

@@ -1,8 +1,11 @@
 // Sprite-sheet JSON in the two layouts 2-D engines read: frames keyed by
 // name ("hash", which every client keys by name) and frames as a list with
-// a "filename" each ("array").
+// a "filename" each ("array"). Both carry the "animations" map that PixiJS
+// turns into its sheet's animations.
 #include <string>
+#include <vector>
 
+#include "formats/animations.h"
 #include "formats/sheet.h"
 #include "formats/text_escape.h"
 #include "velmora_version.h"
@@ -44,6 +47,24 @@ void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
     out += '\n';
 }
 
+// Every animation, each as its frames' names in play order: the same list
+// as the Godot SpriteFrames, one-frame animations included.
+void AppendAnimations(std::string& out, const std::vector<std::string>& names) {
+    const std::vector<Animation> animations = GroupAnimations(names);
+    out += "  \"animations\": {";
+    for (size_t a = 0; a < animations.size(); ++a) {
+        out += a == 0 ? "\n" : ",\n";
+        out += "    " + Text::JsonString(animations[a].name) + ": [";
+        const std::vector<size_t>& frames = animations[a].frames;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i != 0) out += ", ";
+            out += Text::JsonString(names[frames[i]]);
+        }
+        out += ']';
+    }
+    out += animations.empty() ? "},\n" : "\n  },\n";
+}
+
 void AppendMeta(std::string& out, const Sheet& sheet) {
     out += "  \"meta\": {\n";
     out += "    \"app\": \"velmora2d\",\n";
@@ -70,6 +91,7 @@ std::string BuildJsonHash(const Sheet& sheet) {
         out += "    }";
     }
     out += sheet.frames.empty() ? "},\n" : "\n  },\n";
+    AppendAnimations(out, names);
     AppendMeta(out, sheet);
     out += "}\n";
     return out;
@@ -85,6 +107,7 @@ std::string BuildJsonArray(const Sheet& sheet) {
         out += "    }";
     }
     out += sheet.frames.empty() ? "],\n" : "\n  ],\n";
+    AppendAnimations(out, names);
     AppendMeta(out, sheet);
     out += "}\n";
     return out;

@@ -111,7 +111,7 @@ const CommandTable<AtlasSettings>& AtlasTable() {
         "Packs PNG sprites into one atlas and writes it with its documents:\n"
         "  PREFIX.png          the atlas, 8-bit RGBA\n"
         "  PREFIX.json         sprite-sheet JSON (PixiJS, Phaser)\n"
-        "  PREFIX.tres         Godot 4 SpriteFrames, one animation per name stem\n"
+        "  PREFIX.tres         Godot 4 SpriteFrames, animations from numbered names\n"
         "  PREFIX/NAME.tres    Godot 4 AtlasTexture per frame\n"
         "  PREFIX.png.meta     Unity import settings, one sprite per frame\n"
         "INPUT is a PNG file or a folder searched recursively for *.png. A frame\n"
