@@ -15,19 +15,27 @@ stage() {
     passed=$((passed + 1))
 }
 
-# Packs the example sprites three ways and loads each sheet in the pinned
-# clients. Without the npm registry (status 77) the stage is reported as
-# skipped, never as passed.
+# Packs the example sprites three ways, and frames named as artists name
+# animation frames, and loads each sheet in the pinned clients. Without the
+# npm registry (status 77) the stage is reported as skipped, never as passed.
 skipped=0
 client_stage() {
-    local sheets="$root/build/client-sheets" tool="$root/build/default/velmora2d" status=0
+    local sheets="$root/build/client-sheets" tool="$root/build/default/velmora2d" status=0 name
     rm -rf "$sheets"
     "$tool" --atlas -o "$sheets/hash" examples/sprites >/dev/null
     "$tool" --atlas --json array -o "$sheets/array" examples/sprites >/dev/null
     "$tool" --atlas --trim --padding 2 --extrude 1 --dedupe --normal-map --colliders \
         -o "$sheets/trimmed" examples/sprites >/dev/null
-    bash scripts/client_test.sh "$sheets/hash.json" "$sheets/array.json" "$sheets/trimmed.json" ||
-        status=$?
+    for name in books-01 books-02 books-03 capguy/walk/0001 capguy/walk/0002 fish-136x80 drape_1 \
+        lazer lazer_00 lazer_01 lazer_02 crate crate32 run_1 run_2 run_9 run_10 walk_1 walk_01 \
+        fx.1 fx.2 "jump 1" "jump 2" hero_1 hero_2 hero-1 x x_1 x_2 "x~2"; do
+        mkdir -p "$(dirname "$sheets/names-in/$name")"
+        cp examples/sprites/items/crate.png "$sheets/names-in/$name.png"
+    done
+    "$tool" --atlas -o "$sheets/names" "$sheets/names-in" >/dev/null
+    "$tool" --atlas --json array -o "$sheets/names-array" "$sheets/names-in" >/dev/null
+    bash scripts/client_test.sh "$sheets/hash.json" "$sheets/array.json" "$sheets/trimmed.json" \
+        "$sheets/names.json" "$sheets/names-array.json" || status=$?
     if [ "$status" -eq 77 ]; then
         echo "SKIPPED: the real-client loads need the npm registry"
         skipped=$((skipped + 1))

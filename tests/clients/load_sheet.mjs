@@ -2,7 +2,10 @@
 // node: PixiJS 8 (Spritesheet(texture, data).parse() and Assets.load) and
 // Phaser 3 and 4 (textures.addAtlas in a HEADLESS game), and checks that
 // every frame is there with its rectangle, and trimmed frames with their
-// original size and offset. Exits 1 on any mismatch, printing each.
+// original size and offset; that PixiJS's sheet.animations holds every
+// animation of the JSON with its textures in order and an AnimatedSprite
+// plays the longest one, and that Phaser builds each animation from the
+// frame names. Exits 1 on any mismatch, printing each.
 //
 //   node load_sheet.mjs SHEET.json SHEET.png
 import { readFileSync } from 'node:fs';
@@ -28,6 +31,29 @@ const layout = Array.isArray(data.frames) ? 'array' : 'hash';
 const expected = layout === 'array'
   ? data.frames.map((f) => [f.filename, f])
   : Object.entries(data.frames);
+
+// The JSON's animations as [name, frame names] in file order. Every frame
+// must be in exactly one, and every name listed must be a frame.
+const animationsOk = data.animations !== null && typeof data.animations === 'object' && !Array.isArray(data.animations);
+if (!animationsOk) fail('JSON', 'no "animations" object');
+const animations = animationsOk ? Object.entries(data.animations) : [];
+{
+  const frameNames = new Set(expected.map(([name]) => name));
+  const seen = new Map();
+  for (const [anim, list] of animations) {
+    if (!Array.isArray(list) || list.length === 0) { fail('JSON', `animation ${JSON.stringify(anim)} is not a list of frames`); continue; }
+    for (const name of list) {
+      if (!frameNames.has(name)) fail('JSON', `animation ${JSON.stringify(anim)} names no frame: ${JSON.stringify(name)}`);
+      seen.set(name, (seen.get(name) ?? 0) + 1);
+    }
+  }
+  for (const name of frameNames) {
+    if (seen.get(name) !== 1) fail('JSON', `frame ${JSON.stringify(name)} is in ${seen.get(name) ?? 0} animations`);
+  }
+}
+// The animation an AnimatedSprite is built from: the first longest.
+const longest = animations.reduce((best, a) => (Array.isArray(a[1]) && a[1].length > best[1].length ? a : best), ['', []]);
+const sameList = (a, b) => a.length === b.length && a.every((x, i) => x === b[i]);
 
 // ---- Browser globals a headless engine touches -------------------------
 function context2d() {
@@ -96,7 +122,7 @@ function checkRect(client, name, got, f) {
 // ---- PixiJS 8 -------------------------------------------------------------
 async function checkPixi() {
   const PIXI = await import('pixi.js');
-  const { Spritesheet, Texture, TextureSource, Assets, DOMAdapter, BrowserAdapter } = PIXI;
+  const { Spritesheet, Texture, TextureSource, Assets, DOMAdapter, BrowserAdapter, AnimatedSprite } = PIXI;
   // Frames Pixi keys by: the name in the hash layout; in the array layout
   // Pixi never reads "filename" and keys frames by their index.
   const keyOf = (name, index) => (layout === 'hash' ? name : String(index));
@@ -121,9 +147,45 @@ async function checkPixi() {
     }
   };
 
+  // sheet.animations: every animation of the JSON, each the frames' own
+  // textures in order (in the array layout Pixi keys frames by index, so a
+  // name finds no texture there: only the names and lengths are checked).
+  const checkAnimations = (client, sheet) => {
+    const got = sheet.animations ?? {};
+    const names = animations.map(([name]) => name);
+    if (!sameList(Object.keys(got).sort(), [...names].sort())) {
+      fail(client, `sheet.animations ${JSON.stringify(Object.keys(got))}, the JSON has ${JSON.stringify(names)}`);
+    }
+    for (const [anim, list] of animations) {
+      const textures = got[anim];
+      if (!Array.isArray(textures) || textures.length !== list.length) {
+        fail(client, `animation ${JSON.stringify(anim)}: ${Array.isArray(textures) ? textures.length : 'no'} textures for ${list.length} frames`);
+        continue;
+      }
+      if (layout !== 'hash') continue;
+      list.forEach((frame, i) => {
+        if (!textures[i] || textures[i] !== sheet.textures[frame]) {
+          fail(client, `animation ${JSON.stringify(anim)} frame ${i} is not the texture of ${JSON.stringify(frame)}`);
+        }
+      });
+    }
+    if (layout !== 'hash' || longest[1].length < 2) return;
+    const [anim, list] = longest;
+    const sprite = new AnimatedSprite(got[anim]);
+    if (sprite.totalFrames !== list.length) fail(client, `AnimatedSprite ${JSON.stringify(anim)}: ${sprite.totalFrames} frames for ${list.length}`);
+    list.forEach((frame, i) => {
+      sprite.gotoAndStop(i);
+      if (sprite.currentFrame !== i || sprite.texture !== sheet.textures[frame]) {
+        fail(client, `AnimatedSprite ${JSON.stringify(anim)} frame ${i} does not show ${JSON.stringify(frame)}`);
+      }
+    });
+    sprite.destroy();
+  };
+
   const source = new TextureSource({ width: data.meta.size.w, height: data.meta.size.h });
   const sheet = new Spritesheet(new Texture({ source }), data);
   check('PixiJS Spritesheet.parse', await sheet.parse());
+  checkAnimations('PixiJS Spritesheet.parse', sheet);
 
   // Assets.load reads the JSON, then the image named by meta.image next to
   // it. No image decoding in node: the loader is handed an image whose
@@ -154,6 +216,7 @@ async function checkPixi() {
     fail('PixiJS Assets.load', `image ${loaded.textureSource.width}x${loaded.textureSource.height}`);
   }
   check('PixiJS Assets.load', loaded.textures);
+  checkAnimations('PixiJS Assets.load', loaded);
 }
 
 // ---- Phaser 3 and 4 -------------------------------------------------------
@@ -176,6 +239,13 @@ function checkPhaser(label, modulePath) {
             const warnings = [];
             console.warn = (...args) => warnings.push(args.join(' '));
             const texture = this.textures.addAtlas('sheet', image, data);
+            // Phaser reads no animations from the atlas: users build them
+            // from the frame names the JSON lists, which must all resolve.
+            for (const [anim, list] of animations) {
+              const created = this.anims.create({ key: `sheet:${anim}`, frames: list.map((frame) => ({ key: 'sheet', frame })) });
+              const got = created ? created.frames.map((f) => f.textureFrame) : [];
+              if (!sameList(got, list)) fail(label, `animation ${JSON.stringify(anim)} has frames ${JSON.stringify(got)}`);
+            }
             console.warn = warn;
             warnings.forEach((w) => fail(label, `warning: ${w}`));
             if (!texture) throw new Error('addAtlas returned nothing');
@@ -224,6 +294,7 @@ if (problems.length) {
   for (const p of problems) console.error(`${jsonPath}: ${p}`);
   process.exit(1);
 }
-console.log(`${jsonPath}: ${expected.length} frames (${layout} layout${extras ? `, with ${extras}` : ''}) load in PixiJS 8 `
-  + `(Spritesheet, Assets.load${layout === 'array' ? '; keyed by index, as PixiJS reads arrays' : ''}), Phaser 3 and Phaser 4`);
+const played = layout === 'hash' && longest[1].length > 1 ? `, AnimatedSprite ${JSON.stringify(longest[0])} of ${longest[1].length}` : '';
+console.log(`${jsonPath}: ${expected.length} frames and ${animations.length} animations (${layout} layout${extras ? `, with ${extras}` : ''}) load in PixiJS 8 `
+  + `(Spritesheet, Assets.load${layout === 'array' ? '; keyed by index, as PixiJS reads arrays' : ''}${played}), Phaser 3 and Phaser 4`);
 process.exit(0);
