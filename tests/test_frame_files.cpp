@@ -243,7 +243,7 @@ TEST(FrameFilePath, GivesEachNameItsOwnSafePathEvenIgnoringCase) {
     std::map<std::string, std::string> byFoldedPath;
     for (const std::string& name : names) {
         const std::string path = FrameFilePath(name);
-        SCOPED_TRACE("name '" + name + "' path '" + path + "'");
+        SCOPED_TRACE(::testing::Message() << "name '" << name << "' path '" << path << "'");
         bool ok = false;
         EXPECT_EQ(Unescape(path, ok), name);
         EXPECT_TRUE(ok);
