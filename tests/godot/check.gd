@@ -138,6 +138,8 @@ func _scene(packed: PackedScene) -> Dictionary:
 			item["centered"] = node.centered
 			item["texture"] = _texture(node.texture)
 		out["nodes"].append(item)
-	remove_child(root)
-	root.free()
+	# Freed at the end of the frame, never from inside the physics frame signal
+	# this function resumed from: the engine may still be walking its bodies.
+	root.queue_free()
+	await get_tree().process_frame
 	return out
