@@ -171,6 +171,11 @@ TEST(AtlasPlan, RefusalsSayWhyAndWhichFramesAreLeftOut) {
         {"a frame larger than the limit", {{10, 10}, {90, 10}}, {0, 0, false, 64, 64}, PackerKind::MaxRects,
          PlanFailure::FramesOutside, {1}},
         {"padding fills the limit", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, PlanFailure::NoRoom, {}},
+        {"padding fills the limit (shelf)", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::Shelf, PlanFailure::NoRoom,
+         {}},
+        // Nothing to pack still needs the padding's room.
+        {"no frames, padding taller than the limit", {}, {7, 0, true, 249, 1}, PackerKind::Shelf, PlanFailure::NoRoom,
+         {}},
         {"power of two shrinks the limit below the frames", {{70, 10}}, {0, 0, true, 100, 100},
          PackerKind::MaxRects, PlanFailure::FramesOutside, {0}},
         {"shelf rows past the limit", {{30, 40}, {30, 40}, {30, 40}}, {0, 0, false, 64, 64}, PackerKind::Shelf,

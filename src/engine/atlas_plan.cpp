@@ -83,6 +83,9 @@ AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& 
         cells.push_back(Size2D{static_cast<int32_t>(w), static_cast<int32_t>(h)});
     }
 
+    if (limit.w <= geometry.padding || limit.h <= geometry.padding) {
+        return Failed(PlanFailure::NoRoom);
+    }
     RectPlacement placement;
     if (packer == PackerKind::Shelf) {
         placement = PackRectsShelf(cells, shelfRowWidth);
@@ -94,9 +97,6 @@ AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& 
             return Failed(PlanFailure::ShelfTooWide);
         }
     } else {
-        if (limit.w <= geometry.padding || limit.h <= geometry.padding) {
-            return Failed(PlanFailure::NoRoom);
-        }
         placement = PackRectsMaxRects(cells, limit.w - geometry.padding, limit.h - geometry.padding, false);
         if (!placement.fits) {
             return Failed(PlanFailure::FramesOutside, std::move(placement.leftOut));

@@ -114,14 +114,31 @@ bool FillPage(const Planner& planner, const std::vector<size_t>& sticky, const s
         kept.push_back(left.front());
         left.erase(left.begin());
     }
-    AtlasPlan tight = planner.Plan(kept);
-    if (tight.failure != PlanFailure::None) {
-        failure = tight.failure;
-        return false;
+    // The packer searches layouts by the set's own sizes, so the frames one
+    // layout held may not come out together again: leave out what this
+    // plan leaves out until one holds. Each round drops at least one frame,
+    // and one frame alone always fits.
+    for (;;) {
+        AtlasPlan tight = planner.Plan(kept);
+        if (tight.failure == PlanFailure::None) {
+            page = Page{std::move(kept), std::move(tight)};
+            rest = Merged(rest, left);
+            return true;
+        }
+        if (tight.failure != PlanFailure::FramesOutside || kept.size() < 2) {
+            failure = tight.failure;
+            return false;
+        }
+        std::vector<size_t> still;
+        std::vector<size_t> dropped;
+        Split(kept, tight.leftOut, still, dropped);
+        if (dropped.empty() || still.empty()) {
+            dropped.assign(1, kept.back());
+            still.assign(kept.begin(), kept.end() - 1);
+        }
+        kept = std::move(still);
+        left = Merged(left, dropped);
     }
-    page = Page{std::move(kept), std::move(tight)};
-    rest = Merged(rest, left);
-    return true;
 }
 
 PagesFailure FromPlan(PlanFailure failure) {
@@ -211,8 +228,12 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
     }
     if (members.empty()) {
         // No frames: one empty page, as a single atlas of nothing.
+        AtlasPlan empty = planner.Plan({});
+        if (empty.failure != PlanFailure::None) {
+            return Failed(FromPlan(empty.failure));
+        }
         members.emplace_back();
-        addPage(Page{{}, planner.Plan({})}, -1);
+        addPage(Page{{}, std::move(empty)}, -1);
     }
     if (maxPages != 0 && result.pages.size() > maxPages) {
         PagesPlan refused = Failed(PagesFailure::TooManyPages);
