@@ -2,7 +2,7 @@
 // local HTTP server to headless Chromium, driven by puppeteer-core. The engine
 // renders with its Compatibility renderer on software WebGL 2: its --headless
 // mode crashes the web build ("null function") a few frames after start-up
-// with some packs, whatever they hold. Returns
+// with some packs, even when nothing is loaded from them. Returns
 // every line the engine printed (stdout and stderr, in order) and how the run
 // ended.
 import { createServer } from 'node:http';
