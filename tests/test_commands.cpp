@@ -808,6 +808,37 @@ TEST_F(FileCommands, AnAtlasWrittenInsideTheFolderItPacksIsNeverItsOwnInput) {
     EXPECT_EQ(named.out.rfind("Packed 2 frames", 0), 0U) << named.out;
 }
 
+// Pages (-N), scales (@Sx) and normal maps (_n) of this PREFIX are ours in
+// its folder; names that only start like them are the user's frames.
+TEST_F(FileCommands, EveryImageNamedLikeThisRunsOutputsIsSkipped) {
+    struct Case {
+        const char* file;
+        bool frame;
+    };
+    const Case cases[] = {
+        {"atlas.png", false},         {"atlas_n.png", false},      {"atlas-0.png", false},
+        {"atlas-12_n.png", false},    {"atlas@0.5x.png", false},   {"atlas-1@2x_n.png", false},
+        {"atlas@2x.png", false},      {"atlas_notes.png", true},   {"atlas-.png", true},
+        {"atlas-1b.png", true},       {"atlas@x.png", true},       {"atlas@2.png", true},
+        {"atlas-2@0.5x_n_n.png", true}, {"atlasy.png", true},      {"atlas.png.png", true},
+        {"my-atlas.png", true},       {"sub/atlas.png", true},
+    };
+    size_t frames = 0;
+    for (const Case& c : cases) {
+        WritePng(std::string("sprites/") + c.file, Sprite(4, 4, 7));
+        frames += c.frame ? 1 : 0;
+    }
+    const Outcome packed = Atlas({"-o", In("sprites/atlas"), In("sprites")});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    const std::string json = ReadText(In("sprites/atlas.json"));
+    for (const Case& c : cases) {
+        std::string name = c.file;
+        name.resize(name.size() - 4);
+        EXPECT_EQ(json.find("\"" + name + "\": {") != std::string::npos, c.frame) << c.file;
+    }
+    EXPECT_EQ(packed.out.rfind("Packed " + std::to_string(frames) + " frames into", 0), 0U) << packed.out;
+}
+
 TEST_F(FileCommands, NormalMapWritesTheEngineResultExactly) {
     const Image sprite = Sprite(23, 11, 14, 2);
     WritePng("sprite.png", sprite);

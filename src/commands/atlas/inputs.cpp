@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -35,28 +36,60 @@ namespace fs = std::filesystem;
 
 // The images a run writes for `prefix`: a folder packed into an atlas
 // written inside it would otherwise take the last atlas in as a frame on
-// every run.
+// every run. They are PREFIX, then -N for a page, @Sx for a scale and _n
+// for a normal map, each when present, then .png, in PREFIX's folder.
 class OwnOutputs {
 public:
     explicit OwnOutputs(const std::string& prefix) : base_(fs::u8path(prefix).filename().u8string()) {
-        for (const char* suffix : {".png", "_n.png"}) {
-            std::error_code ec;
-            const fs::path real = fs::weakly_canonical(fs::u8path(prefix + suffix), ec);
-            if (!ec) files_.push_back(real);
-        }
+        std::error_code ec;
+        folder_ = fs::weakly_canonical(fs::u8path(prefix).parent_path().empty() ? fs::path(".")
+                                                                                : fs::u8path(prefix).parent_path(),
+                                       ec);
+        if (ec) folder_.clear();
     }
 
     bool Holds(const std::string& file) const {
         // Only a name that could be ours costs a look at the file system.
-        if (fs::u8path(file).filename().u8string().rfind(base_, 0) != 0) return false;
+        const fs::path path = fs::u8path(file);
+        if (folder_.empty() || !IsOwnName(path.filename().u8string())) return false;
         std::error_code ec;
-        const fs::path real = fs::weakly_canonical(fs::u8path(file), ec);
-        return !ec && std::find(files_.begin(), files_.end(), real) != files_.end();
+        const fs::path parent = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+        const fs::path real = fs::weakly_canonical(parent, ec);
+        return !ec && real == folder_;
     }
 
 private:
+    static bool Skip(const std::string& name, size_t& at, const char* text) {
+        const size_t length = std::strlen(text);
+        if (name.compare(at, length, text) != 0) return false;
+        at += length;
+        return true;
+    }
+
+    static size_t SkipDigits(const std::string& name, size_t at, bool dots) {
+        while (at < name.size() && ((name[at] >= '0' && name[at] <= '9') || (dots && name[at] == '.'))) ++at;
+        return at;
+    }
+
+    bool IsOwnName(const std::string& name) const {
+        if (name.rfind(base_, 0) != 0) return false;
+        size_t at = base_.size();
+        if (at < name.size() && name[at] == '-') {
+            const size_t end = SkipDigits(name, at + 1, false);
+            if (end == at + 1) return false;
+            at = end;
+        }
+        if (at < name.size() && name[at] == '@') {
+            const size_t end = SkipDigits(name, at + 1, true);
+            if (end == at + 1 || end >= name.size() || name[end] != 'x') return false;
+            at = end + 1;
+        }
+        Skip(name, at, "_n");
+        return Skip(name, at, ".png") && at == name.size();
+    }
+
     std::string base_;
-    std::vector<fs::path> files_;
+    fs::path folder_;
 };
 
 bool FindFrames(const std::vector<std::string>& inputs, const std::string& prefix, std::vector<InputFrame>& frames,
