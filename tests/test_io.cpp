@@ -461,6 +461,10 @@ TEST(EncodePng, LargeImagesDeflateInBandsThatJoinIntoOneStream) {
         ASSERT_TRUE(EncodePng(c.image, inOrder, error)) << error;
         EXPECT_EQ(png, inOrder);
         EXPECT_EQ(Fnv1a(png), c.hash);
+        // Over 256 colours: an encoder that may index writes the same file.
+        std::vector<uint8_t> mayIndex;
+        ASSERT_TRUE(EncodePng(c.image, mayIndex, error, Velmora::Io::PngColours::IndexedWhenFew)) << error;
+        EXPECT_EQ(mayIndex, png);
 
         std::vector<std::string> expected = {"IHDR"};
         expected.insert(expected.end(), encoder.BandCount(), "IDAT");

@@ -25,12 +25,12 @@ struct PngStreams::State {
     std::thread runner;
 };
 
-PngStreams::PngStreams(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs)
+PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
     : state_(std::make_unique<State>()) {
     State& state = *state_;
     state.encoders.reserve(images.size());
     for (size_t i = 0; i < images.size(); ++i) {
-        state.encoders.emplace_back(*images[i].second);
+        state.encoders.emplace_back(*images[i].image, images[i].colours);
         state.firstBand.push_back(state.work.size());
         for (size_t band = 0; band < state.encoders[i].BandCount(); ++band) {
             state.work.emplace_back(i, band);

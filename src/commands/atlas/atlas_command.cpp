@@ -89,7 +89,7 @@ bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& fra
 // the encoders start, so their threads hold back termination signals as
 // the set does.
 bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::vector<Io::OutputFile> documents,
-                const std::vector<std::pair<std::string, const Image*>>& pictures, std::string& error) {
+                const std::vector<Io::PngPicture>& pictures, std::string& error) {
     Io::OutputSet output(lock, true);
     Io::PngStreams encoding(pictures, settings.jobs);
     bool staged = true;
@@ -98,7 +98,7 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
     }
     for (size_t i = 0; staged && i < pictures.size(); ++i) {
         staged = output.StagePieces(
-            pictures[i].first,
+            pictures[i].path,
             [&encoding, i](std::vector<uint8_t>& piece, std::string& failure) {
                 return encoding.Next(i, piece, failure);
             },
@@ -180,7 +180,8 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         progress.Stage("tracing colliders");
         polygons = TraceAll(packed.images, features, settings.jobs);
     }
-    std::vector<std::pair<std::string, const Image*>> pictures = {{prefix + ".png", &atlas}};
+    // The atlas may be indexed; the normal map keeps its RGBA bytes.
+    std::vector<Io::PngPicture> pictures = {{prefix + ".png", &atlas, Io::PngColours::IndexedWhenFew}};
     Image normalAtlas;
     if (features.normalMap) {
         progress.Stage("computing normal maps");

@@ -3,6 +3,7 @@
 #define VELMORA_IO_PNG_IO_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,10 +33,22 @@ bool ReadPngFile(const std::string& path, Image& image, std::string& error);
 // failure `size` is untouched.
 bool ReadPngSize(const std::string& path, Size2D& size, std::string& error);
 
-// Encodes a valid image as an 8-bit RGBA, non-interlaced PNG. The same image
-// gives the same bytes on every platform. On failure returns false and sets
-// `error`.
-bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error);
+namespace Png {
+class Palette;
+}
+
+// The layouts an encoder may write. Rgba: always 8-bit RGBA. IndexedWhenFew:
+// an image of at most 256 distinct colours (alpha and the colour behind it
+// alike) becomes an indexed PNG (PLTE, and tRNS for the colours with alpha
+// below 255; 1, 2, 4 or 8 bits per pixel) that decodes to the same pixels;
+// any other image is written as Rgba writes it.
+enum class PngColours { Rgba, IndexedWhenFew };
+
+// Encodes a valid image as a non-interlaced PNG in `colours`' layout. The
+// same image gives the same bytes on every platform. On failure returns
+// false and sets `error`.
+bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error,
+               PngColours colours = PngColours::Rgba);
 
 // The same encoding cut into bands of rows that deflate independently, so
 // several threads can share one large image. Each band carries the end of
@@ -44,8 +57,10 @@ bool EncodePng(const Image& image, std::vector<uint8_t>& png, std::string& error
 // file is the one EncodePng writes. The image must outlive the encoder.
 class PngEncoder {
 public:
-    explicit PngEncoder(const Image& image);
+    explicit PngEncoder(const Image& image, PngColours colours = PngColours::Rgba);
     size_t BandCount() const { return bands_.size(); }
+    // True when the file is indexed.
+    bool Indexed() const { return palette_ != nullptr; }
     // Safe to call concurrently for different bands.
     void EncodeBand(size_t band);
     // The file in pieces, so it can be written while later bands still
@@ -67,6 +82,8 @@ private:
     const Image& image_;
     bool usable_;
     bool noisy_;  // picks the encoder settings
+    std::shared_ptr<const Png::Palette> palette_;  // when indexed
+    size_t rowBytes_;  // of an unfiltered row
     size_t rowsPerBand_;
     std::vector<Band> bands_;
 

@@ -9,18 +9,28 @@
 #include <utility>
 #include <vector>
 
+#include "io/png_io.h"
 #include "velmora/image.h"
 
 namespace Velmora::Io {
 
-// Encodes (path, image) pairs on `jobs` background threads, band by band,
+// One file to encode: where it goes, its image and the layouts it may take.
+struct PngPicture {
+    PngPicture(std::string path_, const Image* image_, PngColours colours_ = PngColours::Rgba)
+        : path(std::move(path_)), image(image_), colours(colours_) {}
+    std::string path;
+    const Image* image;
+    PngColours colours;
+};
+
+// Encodes pictures on `jobs` background threads, band by band,
 // and hands out each file's pieces in order as soon as they are ready, so
 // the files are written while later bands still deflate. The bytes never
 // depend on `jobs`. The images must outlive it; destroying it stops the
 // work not yet started and waits for the rest.
 class PngStreams {
 public:
-    PngStreams(const std::vector<std::pair<std::string, const Image*>>& images, unsigned jobs);
+    PngStreams(const std::vector<PngPicture>& images, unsigned jobs);
     ~PngStreams();
     PngStreams(const PngStreams&) = delete;
     PngStreams& operator=(const PngStreams&) = delete;
