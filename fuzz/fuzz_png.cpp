@@ -1,14 +1,49 @@
 // DecodePng on arbitrary bytes: it never crashes, and whatever it accepts is
-// a valid image that EncodePng writes and DecodePng reads back unchanged.
+// a valid image that EncodePng writes and DecodePng reads back unchanged,
+// as RGBA and as an atlas is written: indexed exactly when it has at most
+// 256 colours, else the RGBA file byte for byte. The same image cut down to
+// 2 bits a channel (at most 256 colours, alpha 0 among them with its colour
+// kept) takes the indexed path every time. The strict reader, which
+// inflates with zlib on its own, must read every file to the same pixels.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "fuzz_input.h"
 #include "io/png_io.h"
+#include "png_reader.h"
 #include "velmora/image.h"
 #include "velmora_engine.h"
+
+namespace {
+
+using Velmora::Io::PngColours;
+
+// Encodes with `colours`, then checks both readers give the pixels back.
+std::vector<uint8_t> RoundTrip(const Velmora::Image& image, PngColours colours) {
+    std::vector<uint8_t> png;
+    std::string error;
+    FUZZ_CHECK(Velmora::Io::EncodePng(image, png, error, colours));
+    Velmora::Image again;
+    FUZZ_CHECK(Velmora::Io::DecodePng(png, again, error));
+    FUZZ_CHECK(again.width == image.width && again.height == image.height && again.pixels == image.pixels);
+    StrictPng::File file;
+    FUZZ_CHECK(StrictPng::Read(png, file, error));
+    FUZZ_CHECK(file.pixels == image.pixels);
+    return png;
+}
+
+bool FewColours(const Velmora::Image& image) {
+    std::unordered_set<uint32_t> colours;
+    for (const uint32_t pixel : image.pixels) {
+        if (colours.insert(pixel).second && colours.size() > 256) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::vector<uint8_t> bytes(data, data + size);
@@ -21,10 +56,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(image.width >= 1 && image.height >= 1 && image.width <= Velmora::kMaxImageSide &&
                image.height <= Velmora::kMaxImageSide &&
                image.pixels.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
-    std::vector<uint8_t> png;
-    FUZZ_CHECK(Velmora::Io::EncodePng(image, png, error));
-    Velmora::Image again;
-    FUZZ_CHECK(Velmora::Io::DecodePng(png, again, error));
-    FUZZ_CHECK(again.width == image.width && again.height == image.height && again.pixels == image.pixels);
+    const std::vector<uint8_t> rgba = RoundTrip(image, PngColours::Rgba);
+    const std::vector<uint8_t> mayIndex = RoundTrip(image, PngColours::IndexedWhenFew);
+    constexpr size_t kColourType = 25;
+    if (FewColours(image)) {
+        FUZZ_CHECK(mayIndex[kColourType] == 3);
+    } else {
+        FUZZ_CHECK(mayIndex == rgba);
+    }
+    Velmora::Image reduced = image;
+    for (uint32_t& pixel : reduced.pixels) pixel &= 0xc0c0c0c0u;
+    FUZZ_CHECK(RoundTrip(reduced, PngColours::IndexedWhenFew)[kColourType] == 3);
     return 0;
 }
