@@ -429,10 +429,12 @@ TEST(Animations, JsonMapListsTheSameAnimationsAsTheSpriteFrames) {
     };
     std::sort(names.begin(), names.end());  // as a sheet lists its frames
     std::vector<SheetFrame> frames;
+    frames.reserve(names.size());
     for (const auto& n : names) frames.push_back(Frame(n, 0, 0, 1, 1));
     const Sheet sheet = SheetOf(frames);
 
     std::vector<std::string> documentNames;
+    documentNames.reserve(names.size());
     for (const auto& n : names) documentNames.push_back(DocumentName(n));
     documentNames[std::find(names.begin(), names.end(), "bad\xFF_1") - names.begin()] += "~2";
     const AnimationList godot =
@@ -472,7 +474,8 @@ TEST(Animations, JsonMapListsTheSameAnimationsAsTheSpriteFrames) {
 
     // A sheet without frames still has the map, empty.
     for (const std::string& text : {BuildJsonHash(SheetOf({})), BuildJsonArray(SheetOf({}))}) {
-        const StrictJson::Value* empty = ParseJson(text).Get("animations");
+        const StrictJson::Value doc = ParseJson(text);
+        const StrictJson::Value* empty = doc.Get("animations");
         ASSERT_NE(empty, nullptr);
         EXPECT_EQ(empty->kind, StrictJson::Value::Kind::Object);
         EXPECT_TRUE(empty->members.empty());
