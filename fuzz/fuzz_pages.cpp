@@ -37,6 +37,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Velmora::Size2D limit = Velmora::AtlasLimit(geometry);
     if (plan.failure == Velmora::PagesFailure::TooManyPages) {
         FUZZ_CHECK(maxPages != 0 && plan.pages.size() > maxPages && plan.pageOf.empty());
+        FUZZ_CHECK(!plan.leftOut.empty() && plan.leftOut.back() < sizes.size() &&
+                   std::is_sorted(plan.leftOut.begin(), plan.leftOut.end()));
         return 0;
     }
     if (plan.failure == Velmora::PagesFailure::FramesOutside) {

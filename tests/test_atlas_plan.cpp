@@ -366,7 +366,7 @@ TEST(PlanPages, RefusalsSayWhy) {
         {"extrusion makes it too large", {{62, 10}}, {0, 2, false, 64, 64}, PackerKind::MaxRects, 0,
          PagesFailure::FramesOutside, {0}, 0},
         {"more pages than allowed", std::vector<Size2D>(40, Size2D{16, 16}), {0, 0, false, 64, 64},
-         PackerKind::MaxRects, 2, PagesFailure::TooManyPages, {}, 3},
+         PackerKind::MaxRects, 2, PagesFailure::TooManyPages, {32, 33, 34, 35, 36, 37, 38, 39}, 3},
         {"as many pages as allowed", std::vector<Size2D>(32, Size2D{16, 16}), {0, 0, false, 64, 64},
          PackerKind::MaxRects, 2, PagesFailure::None, {}, 2},
         {"padding fills the page", {{1, 1}}, {64, 0, false, 64, 64}, PackerKind::MaxRects, 0, PagesFailure::NoRoom,

@@ -353,8 +353,9 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
         {"same name twice", {In("good.png"), In("dup")}, 2, "both give the frame name 'good'"},
         {"too big for the size limit", {"--max-size", "32x32", In("big.png")}, 2,
          In("big.png") + ": 40x10 does not fit the atlas size limit 32x32"},
-        {"shelf rows past the size limit", {"--packer", "shelf", "--max-width", "8", "--max-size", "64x16",
-                                             In("stack")}, 2, "1 of 3 frames do not fit the atlas size limit 64x16: c\n"},
+        {"shelf rows past the page limit", {"--packer", "shelf", "--max-width", "8", "--max-size", "64x16",
+                                             "--max-pages", "1", In("stack")}, 2,
+         "1 of 3 frames do not fit 1 page of 64x16 (--max-pages; they need 2): c\n"},
         {"shelf wider than the size limit", {"--packer", "shelf", "--max-size", "63x63", In("good.png")}, 2,
          "at least 64 pixels wide"},
     };
@@ -379,9 +380,10 @@ TEST_F(FileCommands, FailuresNameTheFileAndChangeNothing) {
     EXPECT_EQ(FirstDifference(Snapshot(root_ / "out"), before), "");
 }
 
-// Frames that each fit but not together: the message names them (a few,
-// then how many more), counting duplicates as the frames they are.
-TEST_F(FileCommands, FramesThatDoNotFitTogetherAreNamed) {
+// Frames beyond --max-pages, or too large for any page once trimmed: the
+// message names them (a few, then how many more), counting duplicates as
+// the frames they are.
+TEST_F(FileCommands, FramesThatDoNotFitAreNamed) {
     WritePng("set/big.png", Sprite(60, 60, 1));
     for (int i = 0; i < 7; ++i) {
         WritePng("set/small" + std::to_string(i) + ".png", Sprite(30, 30, i < 2 ? 2U : static_cast<uint32_t>(10 + i)));
@@ -389,17 +391,25 @@ TEST_F(FileCommands, FramesThatDoNotFitTogetherAreNamed) {
     WritePng("pair/big.png", Sprite(60, 60, 1));
     WritePng("pair/a.png", Sprite(30, 30, 2));
     WritePng("pair/b.png", Sprite(30, 30, 2));
+    // Opaque all over: trimming leaves 70 x 70, beyond a 64 x 64 page.
+    WritePng("huge/huge.png", Sprite(70, 70, 3, 0));
+    WritePng("huge/a.png", Sprite(30, 30, 2));
     struct Case {
         std::vector<std::string> args;
         std::string message;
     };
     const Case cases[] = {
-        {{In("pair")}, "2 of 3 frames do not fit the atlas size limit 64x64: a, b"},
-        {{"--dedupe", In("pair")}, "2 of 3 frames do not fit the atlas size limit 64x64: a, b"},
-        {{In("set")}, "7 of 8 frames do not fit the atlas size limit 64x64: small0, small1, small2, small3, "
-                      "small4, and 2 more"},
+        {{"--max-pages", "1", In("pair")}, "2 of 3 frames do not fit 1 page of 64x64 (--max-pages; they need 2): a, b"},
+        {{"--max-pages", "1", "--dedupe", In("pair")},
+         "2 of 3 frames do not fit 1 page of 64x64 (--max-pages; they need 2): a, b"},
+        {{"--max-pages", "2", In("set")}, "3 of 8 frames do not fit 2 pages of 64x64 (--max-pages; they need 3): "
+                                          "small4, small5, small6"},
+        {{"--max-pages", "1", In("set")}, "7 of 8 frames do not fit 1 page of 64x64 (--max-pages; they need 3): "
+                                          "small0, small1, small2, small3, small4, and 2 more"},
         // The shelf fills rows in name order: a and b take the first.
-        {{"--packer", "shelf", In("pair")}, "1 of 3 frames do not fit the atlas size limit 64x64: big"},
+        {{"--max-pages", "1", "--packer", "shelf", In("pair")},
+         "1 of 3 frames do not fit 1 page of 64x64 (--max-pages; they need 2): big"},
+        {{"--trim", In("huge")}, "1 of 2 frames do not fit the atlas size limit 64x64: huge"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--max-size", "64x64", "-o", Out("sheet")};

@@ -236,7 +236,12 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
         addPage(Page{{}, std::move(empty)}, -1);
     }
     if (maxPages != 0 && result.pages.size() > maxPages) {
-        PagesPlan refused = Failed(PagesFailure::TooManyPages);
+        std::vector<size_t> beyond;
+        for (size_t p = maxPages; p < members.size(); ++p) {
+            beyond.insert(beyond.end(), members[p].begin(), members[p].end());
+        }
+        std::sort(beyond.begin(), beyond.end());
+        PagesPlan refused = Failed(PagesFailure::TooManyPages, std::move(beyond));
         refused.pages.resize(result.pages.size());
         return refused;
     }

@@ -25,21 +25,25 @@ bool NeedsMargin(const SheetFrame& f) {
 
 // The ext_resource lines and, with a normal map, the CanvasTexture that
 // pairs it with the atlas. Returns the reference every AtlasTexture's
-// `atlas` uses.
-std::string AppendAtlasSources(std::string& out, const std::string& imagePath,
-                               const std::string& normalPath) {
-    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(imagePath)) +
-           " id=\"1_atlas\"]\n";
+// `atlas` uses. `page` tells the ids of several pages apart; a single
+// atlas keeps the plain ids.
+std::string AppendAtlasSources(std::string& out, const std::string& imagePath, const std::string& normalPath,
+                               const std::string& page = "") {
+    const std::string atlasId = "1_atlas" + page;
+    const std::string normalId = "2_normal" + page;
+    const std::string canvasId = "canvas" + page;
+    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(imagePath)) + " id=\"" +
+           atlasId + "\"]\n";
     if (normalPath.empty()) {
         out += '\n';
-        return "ExtResource(\"1_atlas\")";
+        return "ExtResource(\"" + atlasId + "\")";
     }
-    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(normalPath)) +
-           " id=\"2_normal\"]\n\n";
-    out += "[sub_resource type=\"CanvasTexture\" id=\"canvas\"]\n";
-    out += "diffuse_texture = ExtResource(\"1_atlas\")\n";
-    out += "normal_texture = ExtResource(\"2_normal\")\n\n";
-    return "SubResource(\"canvas\")";
+    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(normalPath)) + " id=\"" +
+           normalId + "\"]\n\n";
+    out += "[sub_resource type=\"CanvasTexture\" id=\"" + canvasId + "\"]\n";
+    out += "diffuse_texture = ExtResource(\"" + atlasId + "\")\n";
+    out += "normal_texture = ExtResource(\"" + normalId + "\")\n\n";
+    return "SubResource(\"" + canvasId + "\")";
 }
 
 // An AtlasTexture's properties: its region in the atlas and, for a frame
@@ -73,14 +77,30 @@ std::string NodeName(const std::string& utf8) {
 
 std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imagePath,
                                    const std::string& normalPath) {
+    return BuildGodotSpriteFrames(std::vector<Sheet>{sheet}, {imagePath}, {normalPath});
+}
+
+std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::vector<std::string>& imagePaths,
+                                   const std::vector<std::string>& normalPaths) {
     std::string out = "[gd_resource type=\"SpriteFrames\" format=3]\n\n";
-    const std::string atlasRef = AppendAtlasSources(out, imagePath, normalPath);
-    for (size_t i = 0; i < sheet.frames.size(); ++i) {
-        out += "[sub_resource type=\"AtlasTexture\" id=\"frame_" + std::to_string(i) + "\"]\n";
-        AppendAtlasProperties(out, sheet.frames[i], atlasRef);
-        out += '\n';
+    // Every page's sources first: an id must be declared before its use.
+    std::vector<std::string> atlasRefs;
+    for (size_t p = 0; p < pages.size(); ++p) {
+        const std::string page = pages.size() == 1 ? "" : "_" + std::to_string(p);
+        atlasRefs.push_back(AppendAtlasSources(out, p < imagePaths.size() ? imagePaths[p] : "",
+                                               p < normalPaths.size() ? normalPaths[p] : "", page));
     }
-    const auto animations = GroupAnimations(Text::UniqueDocumentNames(sheet.frames));
+    std::vector<SheetFrame> frames;
+    size_t index = 0;
+    for (size_t p = 0; p < pages.size(); ++p) {
+        for (const SheetFrame& frame : pages[p].frames) {
+            out += "[sub_resource type=\"AtlasTexture\" id=\"frame_" + std::to_string(index++) + "\"]\n";
+            AppendAtlasProperties(out, frame, atlasRefs[p]);
+            out += '\n';
+            frames.push_back(frame);
+        }
+    }
+    const auto animations = GroupAnimations(Text::UniqueDocumentNames(frames));
     out += "[resource]\nanimations = [";
     bool firstAnimation = true;
     for (const Animation& animation : animations) {

@@ -49,8 +49,8 @@ void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
 
 // Every animation, each as its frames' names in play order: the same list
 // as the Godot SpriteFrames, one-frame animations included.
-void AppendAnimations(std::string& out, const std::vector<std::string>& names) {
-    const std::vector<Animation> animations = GroupAnimations(names);
+void AppendAnimations(std::string& out, const Sheet& sheet, const std::vector<std::string>& names) {
+    const std::vector<Animation> animations = sheet.animations ? *sheet.animations : GroupAnimations(names);
     out += "  \"animations\": {";
     for (size_t a = 0; a < animations.size(); ++a) {
         out += a == 0 ? "\n" : ",\n";
@@ -75,6 +75,13 @@ void AppendMeta(std::string& out, const Sheet& sheet) {
     }
     out += "    \"format\": \"RGBA8888\",\n";
     out += "    \"size\": {\"w\": " + Int(sheet.width) + ", \"h\": " + Int(sheet.height) + "},\n";
+    if (!sheet.relatedPacks.empty()) {
+        out += "    \"related_multi_packs\": [";
+        for (size_t i = 0; i < sheet.relatedPacks.size(); ++i) {
+            out += (i == 0 ? "" : ", ") + Text::JsonString(DocumentName(sheet.relatedPacks[i]));
+        }
+        out += "],\n";
+    }
     out += "    \"scale\": \"1\"\n";
     out += "  }\n";
 }
@@ -91,7 +98,7 @@ std::string BuildJsonHash(const Sheet& sheet) {
         out += "    }";
     }
     out += sheet.frames.empty() ? "},\n" : "\n  },\n";
-    AppendAnimations(out, names);
+    AppendAnimations(out, sheet, names);
     AppendMeta(out, sheet);
     out += "}\n";
     return out;
@@ -107,9 +114,43 @@ std::string BuildJsonArray(const Sheet& sheet) {
         out += "    }";
     }
     out += sheet.frames.empty() ? "],\n" : "\n  ],\n";
-    AppendAnimations(out, names);
+    AppendAnimations(out, sheet, names);
     AppendMeta(out, sheet);
     out += "}\n";
+    return out;
+}
+
+std::string BuildPhaserMultiAtlas(const std::vector<Sheet>& pages) {
+    std::string out = "{\n  \"textures\": [";
+    for (size_t p = 0; p < pages.size(); ++p) {
+        const Sheet& sheet = pages[p];
+        out += p == 0 ? "\n" : ",\n";
+        out += "    {\n";
+        out += "      \"image\": " + Text::JsonString(DocumentName(sheet.imageFile)) + ",\n";
+        if (!sheet.normalMapFile.empty()) {
+            out += "      \"normalMap\": " + Text::JsonString(DocumentName(sheet.normalMapFile)) + ",\n";
+        }
+        out += "      \"format\": \"RGBA8888\",\n";
+        out += "      \"size\": {\"w\": " + Int(sheet.width) + ", \"h\": " + Int(sheet.height) + "},\n";
+        out += "      \"scale\": 1,\n";
+        const std::vector<std::string> names = Text::UniqueDocumentNames(sheet.frames);
+        out += "      \"frames\": [";
+        for (size_t i = 0; i < sheet.frames.size(); ++i) {
+            out += i == 0 ? "\n" : ",\n";
+            out += "        {\n          \"filename\": " + Text::JsonString(names[i]) + ",\n";
+            AppendFrameFields(out, sheet.frames[i], sheet.colliders, "          ");
+            out += "        }";
+        }
+        out += sheet.frames.empty() ? "]\n" : "\n      ]\n";
+        out += "    }";
+    }
+    out += pages.empty() ? "],\n" : "\n  ],\n";
+    out += "  \"meta\": {\n";
+    out += "    \"app\": \"velmora2d\",\n";
+    out += "    \"version\": \"" VELMORA_VERSION "\",\n";
+    out += "    \"format\": \"RGBA8888\",\n";
+    out += "    \"scale\": \"1\"\n";
+    out += "  }\n}\n";
     return out;
 }
 

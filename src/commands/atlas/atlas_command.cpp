@@ -10,6 +10,7 @@
 #include "atlas/atlas_settings.h"
 #include "atlas/documents.h"
 #include "atlas/inputs.h"
+#include "atlas/pages.h"
 #include "commands/commands.h"
 #include "io/file_io.h"
 #include "io/output_lock.h"
@@ -45,17 +46,19 @@ std::string LeftOutNames(const std::vector<size_t>& leftOut, const std::vector<I
     return names;
 }
 
-std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, const std::vector<InputFrame>& frames,
+std::string PlanProblem(const PagesPlan& plan, const AtlasSettings& settings, const std::vector<InputFrame>& frames,
                         const std::vector<size_t>& slot) {
-    const Size2D limit = AtlasLimit(geometry);
+    const Size2D limit = AtlasLimit(settings.geometry);
     const std::string limitText = std::to_string(limit.w) + "x" + std::to_string(limit.h);
     switch (plan.failure) {
-    case PlanFailure::NoRoom:
+    case PagesFailure::NoRoom:
         return "--padding leaves no room inside the atlas size limit " + limitText;
-    case PlanFailure::ShelfTooWide:
+    case PagesFailure::ShelfTooWide:
         return "a shelf atlas is at least 64 pixels wide, beyond the atlas size limit " + limitText;
-    case PlanFailure::FramesOutside:
-    case PlanFailure::None:
+    case PagesFailure::TooManyPages:
+        break;
+    case PagesFailure::FramesOutside:
+    case PagesFailure::None:
         break;
     }
     // Counted in frames, as the user sees them: duplicates share a slot.
@@ -63,22 +66,49 @@ std::string PlanProblem(const AtlasPlan& plan, const AtlasGeometry& geometry, co
     for (const size_t s : slot) {
         count += std::binary_search(plan.leftOut.begin(), plan.leftOut.end(), s) ? 1 : 0;
     }
+    const std::string names = LeftOutNames(plan.leftOut, frames, slot);
+    if (plan.failure == PagesFailure::TooManyPages) {
+        return std::to_string(count) + " of " + std::to_string(frames.size()) + " frames do not fit " +
+               std::to_string(settings.maxPages) + (settings.maxPages == 1 ? " page" : " pages") + " of " +
+               limitText + " (--max-pages; they need " + std::to_string(plan.pages.size()) + "): " + names;
+    }
     return std::to_string(count) + " of " + std::to_string(frames.size()) +
-           " frames do not fit the atlas size limit " + limitText + ": " + LeftOutNames(plan.leftOut, frames, slot);
+           " frames do not fit the atlas size limit " + limitText + ": " + names;
 }
 
-// Stage: where every packed image goes. False after reporting why not.
+// Stage: which page every packed image goes on, and where. False after
+// reporting why not.
 bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& frames, const PackedImages& packed,
-               AtlasPlan& plan, std::ostream& err) {
+               const std::vector<int64_t>& earlierPages, PagesPlan& plan, std::ostream& err) {
     std::vector<Size2D> sizes;
     sizes.reserve(packed.images.size());
     for (const Image& image : packed.images) {
         sizes.push_back(Size2D{image.width, image.height});
     }
-    plan = PlanAtlas(sizes, settings.geometry, settings.packer, settings.shelfRowWidth);
-    if (plan.failure != PlanFailure::None) {
-        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings.geometry, frames, packed.slot));
+    plan = PlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
+                     settings.maxPages);
+    if (plan.failure != PagesFailure::None) {
+        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
         return false;
+    }
+    return true;
+}
+
+// Stage: each page's images composed at their places. `images` are every
+// packed image (or their normal maps); a single page uses them as they are.
+bool ComposePages(const std::vector<Image>& images, const PagesPlan& plan, int32_t extrude, std::vector<Image>& pages) {
+    pages.resize(plan.pages.size());
+    for (size_t p = 0; p < plan.pages.size(); ++p) {
+        const AtlasPlan& page = plan.pages[p];
+        if (plan.pages.size() == 1) {
+            if (!ComposeAtlas(images, page.positions, page.width, page.height, extrude, pages[p])) return false;
+            continue;
+        }
+        std::vector<Image> own(plan.frames[p]);
+        for (size_t i = 0; i < images.size(); ++i) {
+            if (plan.pageOf[i] == p) own[plan.indexOnPage[i]] = images[i];
+        }
+        if (!ComposeAtlas(own, page.positions, page.width, page.height, extrude, pages[p])) return false;
     }
     return true;
 }
@@ -107,16 +137,29 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
     return staged && output.Commit(error);
 }
 
-void Summarise(const AtlasSettings& settings, size_t frames, size_t images, const Image& atlas, size_t files,
-               std::ostream& out) {
+void Summarise(const AtlasSettings& settings, size_t frames, size_t images, const std::vector<Image>& pages,
+               size_t files, std::ostream& out) {
     out << "Packed " << frames << (frames == 1 ? " frame" : " frames");
     if (images != frames) {
         out << " (" << images << " unique)";
     }
-    out << " into a " << atlas.width << "x" << atlas.height << " atlas; wrote " << files
-        << " files: " << settings.prefix << ".png, .json, .tres, .png.meta";
-    if (settings.features.normalMap) {
-        out << ", " << settings.prefix << "_n.png";
+    if (pages.size() == 1) {
+        out << " into a " << pages[0].width << "x" << pages[0].height << " atlas; wrote " << files
+            << " files: " << settings.prefix << ".png, .json, .tres, .png.meta";
+        if (settings.features.normalMap) {
+            out << ", " << settings.prefix << "_n.png";
+        }
+    } else {
+        out << " into " << pages.size() << " atlas pages (";
+        for (size_t p = 0; p < pages.size(); ++p) {
+            out << (p == 0 ? "" : ", ") << pages[p].width << "x" << pages[p].height;
+        }
+        out << "); wrote " << files << " files: " << PagePrefix(settings.prefix, 0, pages.size()) << " to "
+            << PagePrefix(settings.prefix, pages.size() - 1, pages.size()) << " .png, .json, .png.meta";
+        if (settings.features.normalMap) {
+            out << ", _n.png";
+        }
+        out << ", " << settings.prefix << ".multiatlas.json, " << settings.prefix << ".tres";
     }
     out << " and " << settings.prefix << "/\n";
 }
@@ -151,52 +194,72 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     if (!DecodeFrames(frames, settings, progress, err)) {
         return kStatusFailed;
     }
-    KeptUnityIds kept;
-    kept.atlas = ReadKeptIds(prefix + ".png.meta");
-    if (features.normalMap) {
-        kept.normalMap = ReadKeptIds(prefix + "_n.png.meta");
-    }
+    const EarlierRun earlier = ReadEarlierRun(prefix, features.normalMap);
     const PackedImages packed = PrepareImages(frames, settings.dedupe);
 
-    AtlasPlan plan;
-    if (!PlanStage(settings, frames, packed, plan, err)) {
+    PagesPlan plan;
+    if (!PlanStage(settings, frames, packed, EarlierPages(frames, packed.slot, packed.images.size(), earlier), plan,
+                   err)) {
         return kStatusFailed;
     }
-    progress.Stage("composing the atlas");
-    Image atlas;
-    if (!ComposeAtlas(packed.images, plan.positions, plan.width, plan.height, settings.geometry.extrude, atlas)) {
+    const size_t pageCount = plan.pages.size();
+    progress.Stage(pageCount == 1 ? "composing the atlas" : "composing the atlas pages");
+    std::vector<Image> atlases;
+    if (!ComposePages(packed.images, plan, settings.geometry.extrude, atlases)) {
         ReportProblem(err, prefix + ".png", "the frames could not be placed on the atlas");
         return kStatusFailed;
     }
-
-    const std::string base = Io::BaseName(prefix);
-    Formats::Sheet sheet;
-    sheet.imageFile = base + ".png";
-    sheet.width = atlas.width;
-    sheet.height = atlas.height;
-    sheet.colliders = features.colliders;
     std::vector<Formats::Polygons> polygons;
     if (features.colliders) {
         progress.Stage("tracing colliders");
         polygons = TraceAll(packed.images, features, settings.jobs);
     }
-    // The atlas may be indexed; the normal map keeps its RGBA bytes.
-    std::vector<Io::PngPicture> pictures = {{prefix + ".png", &atlas, Io::PngColours::IndexedWhenFew}};
-    Image normalAtlas;
+    std::vector<Image> normalAtlases;
     if (features.normalMap) {
         progress.Stage("computing normal maps");
-        sheet.normalMapFile = base + "_n.png";
         const std::vector<Image> normals =
             packed.normals.empty() ? NormalMapAll(packed.images, features.strength, settings.jobs) : packed.normals;
-        if (!ComposeAtlas(normals, plan.positions, atlas.width, atlas.height, settings.geometry.extrude,
-                          normalAtlas)) {
+        if (!ComposePages(normals, plan, settings.geometry.extrude, normalAtlases)) {
             ReportProblem(err, prefix + "_n.png", "the normal maps could not be placed");
             return kStatusFailed;
         }
-        pictures.emplace_back(prefix + "_n.png", &normalAtlas);
     }
-    sheet.frames = PlaceFrames(frames, packed, plan, polygons);
-    std::vector<Io::OutputFile> documents = BuildDocuments(prefix, settings.jsonArray, sheet, kept);
+
+    // Where every packed image went, whatever its page.
+    AtlasPlan placed;
+    placed.positions.resize(packed.images.size());
+    for (size_t i = 0; i < packed.images.size(); ++i) {
+        placed.positions[i] = plan.pages[plan.pageOf[i]].positions[plan.indexOnPage[i]];
+    }
+    const std::vector<Formats::SheetFrame> entries = PlaceFrames(frames, packed, placed, polygons);
+    std::vector<PageDocuments> pages(pageCount);
+    // The atlas may be indexed; normal maps keep their RGBA bytes.
+    std::vector<Io::PngPicture> pictures;
+    for (size_t p = 0; p < pageCount; ++p) {
+        PageDocuments& page = pages[p];
+        page.prefix = PagePrefix(prefix, p, pageCount);
+        const std::string base = Io::BaseName(page.prefix);
+        page.sheet.imageFile = base + ".png";
+        page.sheet.width = atlases[p].width;
+        page.sheet.height = atlases[p].height;
+        page.sheet.colliders = features.colliders;
+        pictures.push_back({page.prefix + ".png", &atlases[p], Io::PngColours::IndexedWhenFew});
+        if (features.normalMap) {
+            page.sheet.normalMapFile = base + "_n.png";
+            pictures.push_back({page.prefix + "_n.png", &normalAtlases[p], Io::PngColours::Rgba});
+        }
+        const int64_t continues = plan.continues[p];
+        if (continues >= 0 && static_cast<size_t>(continues) < earlier.atlas.size()) {
+            page.kept.atlas = earlier.atlas[static_cast<size_t>(continues)];
+            if (static_cast<size_t>(continues) < earlier.normal.size()) {
+                page.kept.normalMap = earlier.normal[static_cast<size_t>(continues)];
+            }
+        }
+    }
+    for (size_t i = 0; i < frames.size(); ++i) {
+        pages[plan.pageOf[packed.slot[i]]].sheet.frames.push_back(entries[i]);
+    }
+    std::vector<Io::OutputFile> documents = BuildDocuments(prefix, settings.jsonArray, std::move(pages));
     const size_t fileCount = documents.size() + pictures.size();
 
     progress.Stage("encoding and writing");
@@ -206,7 +269,7 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         ReportLine(err, error);
         return kStatusFailed;
     }
-    Summarise(settings, frames.size(), packed.images.size(), atlas, fileCount, out);
+    Summarise(settings, frames.size(), packed.images.size(), atlases, fileCount, out);
     return kStatusOk;
 }
 

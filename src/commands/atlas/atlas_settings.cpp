@@ -74,6 +74,15 @@ bool ApplyMaxSize(const std::string& value, Settings& settings, std::string& err
     return true;
 }
 
+bool ApplyMaxPages(const std::string& value, Settings& settings, std::string& error) {
+    int64_t number = 0;
+    if (!ApplyCount("--max-pages", value, 1, 4096, number, error)) {
+        return false;
+    }
+    settings.maxPages = static_cast<size_t>(number);
+    return true;
+}
+
 bool ApplyPadding(const std::string& value, Settings& settings, std::string& error) {
     int64_t number = 0;
     if (!ApplyCount("--padding", value, 0, 1024, number, error)) {
@@ -108,12 +117,14 @@ const CommandTable<AtlasSettings>& AtlasTable() {
         "--atlas",
         "Usage: velmora2d --atlas [options] INPUT...\n"
         "\n"
-        "Packs PNG sprites into one atlas and writes it with its documents:\n"
+        "Packs PNG sprites into an atlas and writes it with its documents:\n"
         "  PREFIX.png          the atlas, 8-bit RGBA\n"
         "  PREFIX.json         sprite-sheet JSON (PixiJS, Phaser)\n"
         "  PREFIX.tres         Godot 4 SpriteFrames, animations from numbered names\n"
         "  PREFIX/NAME.tres    Godot 4 AtlasTexture per frame\n"
         "  PREFIX.png.meta     Unity import settings, one sprite per frame\n"
+        "Frames that do not fit one --max-size page go on more pages, each written\n"
+        "as PREFIX-0, PREFIX-1, ... with PREFIX.multiatlas.json for Phaser.\n"
         "INPUT is a PNG file or a folder searched recursively for *.png. A frame\n"
         "is named by its path relative to its folder (or its file name), without\n"
         "the extension, with '/' between folders.\n"
@@ -126,6 +137,8 @@ const CommandTable<AtlasSettings>& AtlasTable() {
              ApplyPacker},
             {{"--max-width", nullptr, "N", "shelf row limit (default: 2048)"}, ApplyMaxWidth},
             {{"--max-size", nullptr, "WxH", "largest atlas (default and limit: 8192x8192)"}, ApplyMaxSize},
+            {{"--max-pages", nullptr, "N", "at most N atlas pages (default: as many as needed)"},
+             ApplyMaxPages},
             {{"--pot", nullptr, nullptr, "power-of-two atlas width and height"},
              [](const std::string&, Settings& s, std::string&) { return s.geometry.powerOfTwo = true; }},
             {{"--trim", nullptr, nullptr,

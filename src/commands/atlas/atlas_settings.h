@@ -2,6 +2,7 @@
 #ifndef VELMORA_COMMANDS_ATLAS_SETTINGS_H
 #define VELMORA_COMMANDS_ATLAS_SETTINGS_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ struct AtlasSettings {
     AtlasGeometry geometry{0, 0, false, kAtlasLimit, kAtlasLimit};
     bool trim = false;
     bool dedupe = false;
+    size_t maxPages = 0;  // 0: as many pages as the frames need
     unsigned jobs = 1;  // all cores unless --jobs says otherwise
     FrameFeatures features;
     std::vector<std::string> operands;  // the INPUTs

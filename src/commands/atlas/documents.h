@@ -25,10 +25,20 @@ struct KeptUnityIds {
 std::vector<Formats::SheetFrame> PlaceFrames(const std::vector<InputFrame>& frames, const PackedImages& packed,
                                              const AtlasPlan& plan, const std::vector<Formats::Polygons>& polygons);
 
-// Every text document of `sheet` written under `prefix`: JSON (hash or
-// array), Godot's SpriteFrames and per-frame files, Unity's .meta files.
-std::vector<Io::OutputFile> BuildDocuments(const std::string& prefix, bool jsonArray, const Formats::Sheet& sheet,
-                                           const KeptUnityIds& kept);
+// One page of the atlas: where its files go (PREFIX, or PREFIX-N of
+// several), what it holds, and the ids the earlier page it carries on kept.
+struct PageDocuments {
+    std::string prefix;
+    Formats::Sheet sheet;
+    KeptUnityIds kept;
+};
+
+// Every text document of the pages written under `prefix`: per page its
+// JSON (hash or array) and Unity .meta files; Godot's SpriteFrames over
+// every page and its per-frame files; with several pages, Phaser's
+// multi-atlas PREFIX.multiatlas.json, and page 0's JSON naming the others.
+std::vector<Io::OutputFile> BuildDocuments(const std::string& prefix, bool jsonArray,
+                                           std::vector<PageDocuments> pages);
 
 }  // namespace Velmora::Commands
 

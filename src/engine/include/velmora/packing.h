@@ -137,7 +137,8 @@ struct PagesPlan {
     std::vector<size_t> pageOf;       // per frame: its page
     std::vector<size_t> indexOnPage;  // per frame: its index among its page's frames
     std::vector<int64_t> continues;   // per page: the earlier page it carries on, or -1
-    std::vector<size_t> leftOut;      // with FramesOutside: which frames, ascending
+    std::vector<size_t> leftOut;      // with FramesOutside, or TooManyPages: the frames past the
+                                      // last page allowed; ascending
 };
 
 // Plans as few pages as it finds for frames of `frameSizes`, each page a

@@ -6,9 +6,11 @@
 #define VELMORA_FORMATS_SHEET_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "formats/animations.h"
 #include "formats/unity_meta_reader.h"  // UnityKeptIds, ReadUnityKeptIds
 #include "velmora_engine.h"
 
@@ -38,6 +40,13 @@ struct Sheet {
     int32_t height = 0;
     bool colliders = false;     // frames carry polygons (possibly none each)
     std::vector<SheetFrame> frames;  // in bytewise name order
+    // Page 0 of several: the other pages' JSON file names, which PixiJS
+    // loads with it (meta.related_multi_packs).
+    std::vector<std::string> relatedPacks;
+    // The animations the JSON lists, by index into `frames`; without them
+    // the builders group the frames' own names. A page of several lists the
+    // animations of the whole set that lie wholly on it.
+    std::optional<std::vector<Animation>> animations;
 };
 
 // A frame name as every document writes it: valid UTF-8, each byte that is
@@ -56,6 +65,15 @@ std::string BuildJsonArray(const Sheet& sheet);
 // the written file); `normalPath` empty when there is no normal map.
 std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imagePath,
                                    const std::string& normalPath);
+
+// One SpriteFrames over several pages: each frame's texture points at its
+// own page, and the animations group the names of every page's frames.
+std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::vector<std::string>& imagePaths,
+                                   const std::vector<std::string>& normalPaths);
+
+// The multi-page atlas document Phaser's load.multiatlas reads: one entry
+// per page in `textures`, each with its image and its frames as a list.
+std::string BuildPhaserMultiAtlas(const std::vector<Sheet>& pages);
 
 // One frame as a stand-alone AtlasTexture resource.
 std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& imagePath,
