@@ -29,6 +29,30 @@ using VelmoraTest::TreeOf;
 using VelmoraTest::WriteText;
 namespace fs = std::filesystem;
 
+// What a run on "atlas" may write or remove: its own names (pages, scales,
+// normal maps, the per-frame folder), never a user's file that only starts
+// like them.
+TEST(OutputLockOwns, OnlyNamesAfterTheBaseWithItsOwnSuffixes) {
+    struct Case {
+        const char* relative;
+        bool owned;
+    };
+    const Case cases[] = {
+        {"atlas", true},           {"atlas.png", true},         {"atlas_n.png.meta", true},
+        {"atlas/hero/walk_0.tres", true}, {".atlas.velmora-manifest", true}, {"atlas-0.png", true},
+        {"atlas-12.json", true},   {"atlas-3_n.png", true},     {"atlas.multiatlas.json", true},
+        {"atlas@0.5x.png", true},  {"atlas-1@2x_n.png.meta", true}, {"atlas@0.5x/a.tres", true},
+        {"atlas@2x", true},        {"atlas-2", true},           {"atlas-", false},
+        {"atlas-x.png", false},    {"atlas-1x.png", false},     {"atlas@.png", false},
+        {"atlas@2.png", false},    {"atlas@2xy.png", false},    {"atlasy.png", false},
+        {"atlas notes.png", false}, {"my-atlas.png", false},    {"other/atlas.png", false},
+        {".atlas.velmora-lock", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(OutputLock::Owns("atlas", c.relative, false), c.owned) << c.relative;
+    }
+}
+
 constexpr const char* kTmpPng = ".velmora-00000000000000a1.tmp";
 constexpr const char* kTmpJson = ".velmora-00000000000000a2.tmp";
 constexpr const char* kTmpFrame = "atlas/.velmora-00000000000000a3.tmp";

@@ -23,27 +23,42 @@ bool NeedsMargin(const SheetFrame& f) {
     return f.trimmed || f.offsetX != 0 || f.offsetY != 0 || f.sourceW != f.w || f.sourceH != f.h;
 }
 
-// The ext_resource lines and, with a normal map, the CanvasTexture that
-// pairs it with the atlas. Returns the reference every AtlasTexture's
-// `atlas` uses. `page` tells the ids of several pages apart; a single
-// atlas keeps the plain ids.
-std::string AppendAtlasSources(std::string& out, const std::string& imagePath, const std::string& normalPath,
-                               const std::string& page = "") {
-    const std::string atlasId = "1_atlas" + page;
-    const std::string normalId = "2_normal" + page;
-    const std::string canvasId = "canvas" + page;
-    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(imagePath)) + " id=\"" +
-           atlasId + "\"]\n";
-    if (normalPath.empty()) {
-        out += '\n';
-        return "ExtResource(\"" + atlasId + "\")";
+// The ext_resource lines of atlas pages and, for pages with a normal map,
+// the CanvasTextures that pair it with the atlas: every ext_resource comes
+// before the first sub_resource, as Godot's loader reads them in that
+// order. Returns the reference each page's AtlasTextures use for `atlas`.
+// Several pages tell their ids apart by number; a single atlas keeps the
+// plain ids.
+std::vector<std::string> AppendAtlasSources(std::string& out, const std::vector<std::string>& imagePaths,
+                                            const std::vector<std::string>& normalPaths) {
+    const size_t pages = imagePaths.size();
+    const auto id = [pages](const char* kind, size_t page) {
+        return std::string(kind) + (pages == 1 ? "" : "_" + std::to_string(page));
+    };
+    const auto normalOf = [&normalPaths](size_t page) {
+        return page < normalPaths.size() ? normalPaths[page] : std::string();
+    };
+    for (size_t p = 0; p < pages; ++p) {
+        out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(imagePaths[p])) +
+               " id=\"" + id("1_atlas", p) + "\"]\n";
+        if (!normalOf(p).empty()) {
+            out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(normalOf(p))) +
+                   " id=\"" + id("2_normal", p) + "\"]\n";
+        }
     }
-    out += "[ext_resource type=\"Texture2D\" path=" + Text::GodotString(DocumentName(normalPath)) + " id=\"" +
-           normalId + "\"]\n\n";
-    out += "[sub_resource type=\"CanvasTexture\" id=\"" + canvasId + "\"]\n";
-    out += "diffuse_texture = ExtResource(\"" + atlasId + "\")\n";
-    out += "normal_texture = ExtResource(\"" + normalId + "\")\n\n";
-    return "SubResource(\"" + canvasId + "\")";
+    out += '\n';
+    std::vector<std::string> refs;
+    for (size_t p = 0; p < pages; ++p) {
+        if (normalOf(p).empty()) {
+            refs.push_back("ExtResource(\"" + id("1_atlas", p) + "\")");
+            continue;
+        }
+        out += "[sub_resource type=\"CanvasTexture\" id=\"" + id("canvas", p) + "\"]\n";
+        out += "diffuse_texture = ExtResource(\"" + id("1_atlas", p) + "\")\n";
+        out += "normal_texture = ExtResource(\"" + id("2_normal", p) + "\")\n\n";
+        refs.push_back("SubResource(\"" + id("canvas", p) + "\")");
+    }
+    return refs;
 }
 
 // An AtlasTexture's properties: its region in the atlas and, for a frame
@@ -83,13 +98,9 @@ std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imageP
 std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::vector<std::string>& imagePaths,
                                    const std::vector<std::string>& normalPaths) {
     std::string out = "[gd_resource type=\"SpriteFrames\" format=3]\n\n";
-    // Every page's sources first: an id must be declared before its use.
-    std::vector<std::string> atlasRefs;
-    for (size_t p = 0; p < pages.size(); ++p) {
-        const std::string page = pages.size() == 1 ? "" : "_" + std::to_string(p);
-        atlasRefs.push_back(AppendAtlasSources(out, p < imagePaths.size() ? imagePaths[p] : "",
-                                               p < normalPaths.size() ? normalPaths[p] : "", page));
-    }
+    std::vector<std::string> images = imagePaths;
+    images.resize(pages.size());
+    const std::vector<std::string> atlasRefs = AppendAtlasSources(out, images, normalPaths);
     std::vector<SheetFrame> frames;
     size_t index = 0;
     for (size_t p = 0; p < pages.size(); ++p) {
@@ -124,7 +135,7 @@ std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::v
 std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& imagePath,
                                    const std::string& normalPath) {
     std::string out = "[gd_resource type=\"AtlasTexture\" format=3]\n\n";
-    const std::string atlasRef = AppendAtlasSources(out, imagePath, normalPath);
+    const std::string atlasRef = AppendAtlasSources(out, {imagePath}, {normalPath}).front();
     out += "[resource]\n";
     AppendAtlasProperties(out, frame, atlasRef);
     return out;

@@ -219,7 +219,28 @@ bool OutputLock::Owns(const std::string& base, const std::string& relative, bool
     if (temporary) return ownFolder && IsTemporaryName(name);
     if (relative == base || relative == "." + base + ".velmora-manifest") return true;
     if (relative.size() <= base.size() || relative.compare(0, base.size(), base) != 0) return false;
-    const char next = relative[base.size()];
+    // BASE, then a page's "-N" and a scale's "@Sx" where present, then what
+    // follows every output's name: an extension, "_n", or the folder.
+    size_t at = base.size();
+    const auto digits = [&relative](size_t from, bool dots) {
+        while (from < relative.size() &&
+               ((relative[from] >= '0' && relative[from] <= '9') || (dots && relative[from] == '.'))) {
+            ++from;
+        }
+        return from;
+    };
+    if (relative[at] == '-') {
+        const size_t end = digits(at + 1, false);
+        if (end == at + 1) return false;
+        at = end;
+    }
+    if (at < relative.size() && relative[at] == '@') {
+        const size_t end = digits(at + 1, true);
+        if (end == at + 1 || end >= relative.size() || relative[end] != 'x') return false;
+        at = end + 1;
+    }
+    if (at == relative.size()) return at > base.size();
+    const char next = relative[at];
     return next == '.' || next == '_' || next == '/';
 }
 
