@@ -153,6 +153,8 @@ TEST(Aseprite, VisibilityOfLayersGroupsAndReferences) {
         {"two levels under visible groups", {group, nested, grandchild}, 2, kRed},
         {"after leaving a hidden group", {hiddenGroup, child, W::Layer{}}, 2, kRed},
         {"reference layer", {reference}, 0, 0},
+        // A deeper level after an image layer cannot nest in it: a sibling.
+        {"deeper level after a hidden image layer", {hidden, child}, 1, kRed},
     };
     for (const Case& c : cases) {
         const W::File file = OneFrame(1, 1, c.layers, {Solid(c.celLayer, kRed)});
@@ -251,6 +253,16 @@ TEST(Aseprite, ZIndexReordersCels) {
         const W::File file = OneFrame(1, 1, {W::Layer{}, W::Layer{}}, {red, blue});
         EXPECT_EQ(Decode(file.Build()).frames[0].image.pixels[0], c.top) << c.zRed << " " << c.zBlue;
     }
+}
+
+// The background layer goes down first, even under a cel moved below it.
+TEST(Aseprite, BackgroundLayerIsDrawnFirst) {
+    W::Layer background;
+    background.flags = 1 | 8;
+    W::Cel blue = Solid(1, kBlue);
+    blue.z = -5;
+    const W::File file = OneFrame(1, 1, {background, W::Layer{}}, {Solid(0, kRed), blue});
+    EXPECT_EQ(Decode(file.Build()).frames[0].image.pixels[0], kBlue);
 }
 
 TEST(Aseprite, CelsPartlyOutsideTheCanvasAreClipped) {
