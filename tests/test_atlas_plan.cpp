@@ -349,6 +349,30 @@ TEST(PlanPages, KeepsAPagesIdentityWhenAnEarlierPageEmpties) {
     EXPECT_EQ(plan.pageOf, (std::vector<size_t>{0, 1}));
 }
 
+// Keeping frames in place never costs pages: a larger limit gathers them
+// again, and each page keeps the identity most of its frames had.
+TEST(PlanPages, PacksAfreshWhenKeepingPlacesWouldTakeMorePages) {
+    struct Case {
+        const char* what;
+        std::vector<Size2D> frames;
+        std::vector<int64_t> previous;
+        AtlasGeometry geometry;
+        std::vector<int64_t> continues;
+    };
+    const std::vector<Size2D> six(6, Size2D{32, 32});
+    const Case cases[] = {
+        {"three pages become one", six, {0, 0, 1, 1, 2, 2}, {0, 0, false, 128, 128}, {0}},
+        {"most frames came from page 1", six, {1, 1, 1, 0, 0, 2}, {0, 0, false, 128, 128}, {1}},
+        {"three pages become two", six, {0, 0, 1, 1, 2, 2}, {0, 0, false, 64, 64}, {0, 2}},
+        {"pages that still hold their frames stay", six, {0, 0, 0, 0, 1, 1}, {0, 0, false, 64, 64}, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        const PagesPlan plan = Velmora::PlanPages(c.frames, c.previous, c.geometry, PackerKind::MaxRects, 64, 0);
+        ExpectWellFormed(c.frames, c.geometry, plan, c.what);
+        EXPECT_EQ(plan.continues, c.continues) << c.what;
+    }
+}
+
 TEST(PlanPages, RefusalsSayWhy) {
     struct Case {
         const char* what;

@@ -5,6 +5,7 @@
 // reference to it.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -161,6 +162,62 @@ PagesPlan Failed(PagesFailure failure, std::vector<size_t> leftOut = {}) {
     return plan;
 }
 
+// Pages as they are filled: each page's frames, plan and earlier page.
+struct Layout {
+    std::vector<std::vector<size_t>> members;
+    std::vector<AtlasPlan> plans;
+    std::vector<int64_t> continues;
+
+    void Add(Page page, int64_t earlierPage) {
+        members.push_back(std::move(page.frames));
+        plans.push_back(std::move(page.plan));
+        continues.push_back(earlierPage);
+    }
+};
+
+// A page per earlier page (its frames first), then pages of what is left.
+bool FillPages(const Planner& planner, const std::map<int64_t, std::vector<size_t>>& earlier,
+               std::vector<size_t> pending, Layout& layout, PlanFailure& failure) {
+    for (const auto& entry : earlier) {
+        Page page;
+        std::vector<size_t> rest;
+        if (!FillPage(planner, entry.second, pending, page, rest, failure)) return false;
+        layout.Add(std::move(page), entry.first);
+        pending = std::move(rest);
+    }
+    while (!pending.empty()) {
+        Page page;
+        std::vector<size_t> rest;
+        if (!FillPage(planner, {}, pending, page, rest, failure)) return false;
+        layout.Add(std::move(page), -1);
+        pending = std::move(rest);
+    }
+    return true;
+}
+
+// Each page carries on the earlier page most of its frames were on (ties:
+// the lower one), each earlier page at most once, pages claiming in order.
+void ContinueByMajority(Layout& layout, const std::vector<int64_t>& previousPage) {
+    std::set<int64_t> claimed;
+    for (size_t p = 0; p < layout.members.size(); ++p) {
+        std::map<int64_t, size_t> votes;
+        for (const size_t i : layout.members[p]) {
+            const int64_t was = i < previousPage.size() ? previousPage[i] : -1;
+            if (was >= 0 && claimed.count(was) == 0) ++votes[was];
+        }
+        int64_t best = -1;
+        size_t most = 0;
+        for (const auto& [page, count] : votes) {
+            if (count > most) {
+                best = page;
+                most = count;
+            }
+        }
+        layout.continues[p] = best;
+        if (best >= 0) claimed.insert(best);
+    }
+}
+
 }  // namespace
 
 PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
@@ -188,8 +245,11 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
         return Failed(PagesFailure::FramesOutside, std::move(tooLarge));
     }
 
+    // Frames grouped by their earlier page, then the new ones: each earlier
+    // page's frames fill a page, new frames taking what room is left.
     std::map<int64_t, std::vector<size_t>> earlier;  // earlier page -> its frames, ascending
     std::vector<size_t> pending;                     // frames new to the pages
+    std::vector<size_t> all;
     for (size_t i = 0; i < frameSizes.size(); ++i) {
         const int64_t was = i < previousPage.size() ? previousPage[i] : -1;
         if (was >= 0) {
@@ -197,43 +257,40 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
         } else {
             pending.push_back(i);
         }
+        all.push_back(i);
     }
-
-    PagesPlan result;
-    const auto addPage = [&result](Page page, int64_t continues) {
-        result.frames.push_back(page.frames.size());
-        result.continues.push_back(continues);
-        result.pages.push_back(std::move(page.plan));
-        return std::move(page.frames);
-    };
-    std::vector<std::vector<size_t>> members;
+    Layout layout;
     PlanFailure failure = PlanFailure::None;
-    for (const auto& entry : earlier) {
-        Page page;
-        std::vector<size_t> rest;
-        if (!FillPage(planner, entry.second, pending, page, rest, failure)) {
+    if (!FillPages(planner, earlier, pending, layout, failure)) {
+        return Failed(FromPlan(failure));
+    }
+    if (!earlier.empty()) {
+        // Keeping every frame in place must not cost pages: when packing
+        // afresh takes fewer, frames move, and each page carries on the
+        // earlier page most of its frames come from.
+        Layout fresh;
+        if (!FillPages(planner, {}, all, fresh, failure)) {
             return Failed(FromPlan(failure));
         }
-        members.push_back(addPage(std::move(page), entry.first));
-        pending = std::move(rest);
-    }
-    while (!pending.empty()) {
-        Page page;
-        std::vector<size_t> rest;
-        if (!FillPage(planner, {}, pending, page, rest, failure)) {
-            return Failed(FromPlan(failure));
+        if (fresh.members.size() < layout.members.size()) {
+            ContinueByMajority(fresh, previousPage);
+            layout = std::move(fresh);
         }
-        members.push_back(addPage(std::move(page), -1));
-        pending = std::move(rest);
     }
-    if (members.empty()) {
+    if (layout.members.empty()) {
         // No frames: one empty page, as a single atlas of nothing.
         AtlasPlan empty = planner.Plan({});
         if (empty.failure != PlanFailure::None) {
             return Failed(FromPlan(empty.failure));
         }
-        members.emplace_back();
-        addPage(Page{{}, std::move(empty)}, -1);
+        layout.Add(Page{{}, std::move(empty)}, -1);
+    }
+    const std::vector<std::vector<size_t>>& members = layout.members;
+    PagesPlan result;
+    result.pages = std::move(layout.plans);
+    result.continues = std::move(layout.continues);
+    for (const std::vector<size_t>& page : members) {
+        result.frames.push_back(page.size());
     }
     if (maxPages != 0 && result.pages.size() > maxPages) {
         std::vector<size_t> beyond;
