@@ -50,6 +50,29 @@ std::vector<uint32_t> Colours(size_t count, bool translucent) {
     return colours;
 }
 
+// Large flat fills (64 x 48 blocks of 40 colours) with transparent holes:
+// most rows repeat the row above through runs far longer than a sprite's.
+Image FlatFills(int32_t width, int32_t height) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    for (uint32_t y = 0; y < static_cast<uint32_t>(height); ++y) {
+        for (uint32_t x = 0; x < static_cast<uint32_t>(width); ++x) {
+            image.pixels.push_back((x / 37 + y / 23) % 5 == 0 ? 0 : Pack((x / 64 * 7 + y / 48) % 40 * 5, 90, 40, 255));
+        }
+    }
+    return image;
+}
+
+// Random pixels of 16 colours, half of them translucent: the encoder's
+// run-length settings.
+Image Noise16(int32_t width, int32_t height) {
+    Image noise = VelmoraTest::Sprite(width, height, 9);
+    const std::vector<uint32_t> colours = Colours(16, true);
+    for (uint32_t& p : noise.pixels) p = colours[p % 16];
+    return noise;
+}
+
 std::vector<uint32_t> Join(std::vector<uint32_t> a, const std::vector<uint32_t>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -133,6 +156,25 @@ TEST(IndexedPng, FewColoursAreWrittenIndexedAndDecodeToTheSamePixels) {
     }
 }
 
+TEST(IndexedPng, FilesAreSmallerThanTheRgbaFilesOfTheSameImages) {
+    const struct {
+        const char* name;
+        Image image;
+    } cases[] = {
+        {"sprite art", Painted(300, 200, Join({0}, Colours(40, false)))},
+        // Rows of 8192 indices that repeat the row above: unfiltered, deflate
+        // would not find the row above past the long runs.
+        {"flat fills, 8192 wide", FlatFills(8192, 512)},
+        {"flat fills, 1000 wide", FlatFills(1000, 700)},
+        {"noise of 16 colours", Noise16(600, 500)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(PngEncoder(c.image, PngColours::IndexedWhenFew).Indexed());
+        EXPECT_LT(Encode(c.image, PngColours::IndexedWhenFew).size(), Encode(c.image, PngColours::Rgba).size());
+    }
+}
+
 TEST(IndexedPng, MoreThan256ColoursGiveTheRgbaFileByteForByte) {
     // 256 colours and one more pixel of a 257th: the boundary both ways.
     Image exactly = Painted(40, 40, Colours(256, true));
@@ -170,12 +212,8 @@ TEST(IndexedPng, BytesAreTheSameWhateverTheBandOrderAndThreadCount) {
     } cases[] = {
         {"sprite art, 34 colours, three bands", Painted(4099, 600, Join({0, Pack(9, 9, 9, 0)}, Colours(32, false))),
          12142755530896067666ull},
-        {"noise of 16 colours, two bands", [] {
-             Image noise = VelmoraTest::Sprite(2000, 1100, 9);
-             const std::vector<uint32_t> colours = Colours(16, true);
-             for (uint32_t& p : noise.pixels) p = colours[p % 16];
-             return noise;
-         }(), 17340337099894079037ull},
+        {"noise of 16 colours, two bands", Noise16(2000, 1100), 17340337099894079037ull},
+        {"flat fills, rows repeating the row above, three bands", FlatFills(4099, 600), 1928676909086505362ull},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
