@@ -28,8 +28,9 @@ ensure_packages() {
 }
 
 # What any build of the program needs; dpkg-dev lets scripts/fetch_deps.sh
-# unpack Debian's libspng sources, which are linked with the static zlib.
-BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev zlib1g-dev dpkg-dev)
+# unpack Debian's libspng sources, which are linked with the static zlib;
+# libstb-dev gives the resampler's header (stb_image_resize.h).
+BUILD_PACKAGES=(cmake ninja-build g++ libc6-dev zlib1g-dev dpkg-dev libstb-dev)
 # What the default build adds: unit tests and benchmarks.
 TEST_PACKAGES=(libgtest-dev libbenchmark-dev)
 # The manual page's checks: both formatters man pages meet (groff through man).
@@ -41,8 +42,9 @@ CLANG_BUILD_PACKAGES=(clang)
 GUI_TEST_PACKAGES=(xvfb xdotool imagemagick libgtk-3-0 adwaita-icon-theme procps)
 # The Windows build and its tests under wine: the cross compiler, GoogleTest
 # sources to build for the target, wine and the fonts its windows draw with,
-# and zlib built for the target (static).
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine libz-mingw-w64-dev)
+# zlib built for the target (static), and the resampler's header, which is
+# header-only: the cross build compiles the same stb_image_resize.h.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine libz-mingw-w64-dev libstb-dev)
 # The start-up benchmark (scripts/bench_startup.sh, not part of CI).
 BENCH_STARTUP_PACKAGES=(hyperfine time)
 # What the fuzz targets need: clang with the libFuzzer runtime.
