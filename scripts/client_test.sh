@@ -2,7 +2,10 @@
 # Loads sprite-sheet JSON files with the real clients in node (PixiJS 8,
 # Phaser 3 and 4, versions pinned in tests/clients/package-lock.json).
 # Usage: scripts/client_test.sh SHEET.json...
-# Each sheet's image is the file its meta.image names, next to the JSON.
+# Each sheet's image is the file its meta.image names, next to the JSON. A
+# sheet whose meta.related_multi_packs names other pages is page 0 of an atlas
+# of several pages (PREFIX-0.json): every page, and PREFIX.multiatlas.json for
+# Phaser, is loaded with it.
 # Status: 0 all load, 1 a sheet fails to load (each problem printed),
 # 2 usage, 77 the npm registry cannot be reached to install the clients.
 set -euo pipefail
@@ -21,7 +24,8 @@ fi
 work="${VELMORA_CLIENT_DIR:-$root/build/client-tests}"
 mkdir -p "$work"
 cp "$root/tests/clients/package.json" "$root/tests/clients/package-lock.json" \
-    "$root/tests/clients/load_sheet.mjs" "$work/"
+    "$root/tests/clients/browser.mjs" "$root/tests/clients/load_sheet.mjs" \
+    "$root/tests/clients/load_pages.mjs" "$work/"
 stamp="$work/node_modules/.velmora-lock"
 if ! cmp -s "$work/package-lock.json" "$stamp" 2>/dev/null; then
     log="$work/npm-ci.log"
@@ -41,11 +45,16 @@ fi
 status=0
 for sheet in "$@"; do
     sheet="$(cd "$(dirname "$sheet")" && pwd)/$(basename "$sheet")"
-    image="$(node -e 'const d=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write(String((d.meta||{}).image||""))' "$sheet")" || {
+    pages="$(node -e 'const d=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write((d.meta||{}).related_multi_packs===undefined?"one":"several")' "$sheet")" || {
         echo "$sheet: not readable as JSON" >&2
         status=1
         continue
     }
+    if [ "$pages" = several ]; then
+        node "$work/load_pages.mjs" "$sheet" || status=1
+        continue
+    fi
+    image="$(node -e 'const d=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write(String((d.meta||{}).image||""))' "$sheet")"
     if [ -z "$image" ] || [ ! -f "$(dirname "$sheet")/$image" ]; then
         echo "$sheet: meta.image \"$image\" is not a file next to it" >&2
         status=1

@@ -15,9 +15,10 @@ stage() {
     passed=$((passed + 1))
 }
 
-# Packs the example sprites three ways, and frames named as artists name
-# animation frames, and loads each sheet in the pinned clients. Without the
-# npm registry (status 77) the stage is reported as skipped, never as passed.
+# Packs the example sprites three ways, frames named as artists name
+# animation frames, and both onto several pages, and loads each sheet in the
+# pinned clients. Without the npm registry (status 77) the stage is reported
+# as skipped, never as passed.
 skipped=0
 client_stage() {
     local sheets="$root/build/client-sheets" tool="$root/build/default/velmora2d" status=0 name
@@ -34,8 +35,20 @@ client_stage() {
     done
     "$tool" --atlas -o "$sheets/names" "$sheets/names-in" >/dev/null
     "$tool" --atlas --json array -o "$sheets/names-array" "$sheets/names-in" >/dev/null
+    # Atlases of several pages, loaded from page 0 and from the multiatlas JSON.
+    "$tool" --atlas --max-size 48x48 --normal-map -o "$sheets/pages/sheet" examples/sprites >/dev/null
+    "$tool" --atlas --max-size 32x32 --trim --dedupe --padding 1 \
+        -o "$sheets/pages-trimmed/sheet" examples/sprites >/dev/null
+    "$tool" --atlas --max-size 64x64 -o "$sheets/pages-names/sheet" "$sheets/names-in" >/dev/null
+    for name in pages pages-trimmed pages-names; do
+        if [ ! -f "$sheets/$name/sheet-2.json" ]; then
+            echo "client stage: $name packed onto fewer than 3 pages; pick a smaller --max-size" >&2
+            return 1
+        fi
+    done
     bash scripts/client_test.sh "$sheets/hash.json" "$sheets/array.json" "$sheets/trimmed.json" \
-        "$sheets/names.json" "$sheets/names-array.json" || status=$?
+        "$sheets/names.json" "$sheets/names-array.json" "$sheets/pages/sheet-0.json" \
+        "$sheets/pages-trimmed/sheet-0.json" "$sheets/pages-names/sheet-0.json" || status=$?
     if [ "$status" -eq 77 ]; then
         echo "SKIPPED: the real-client loads need the npm registry"
         skipped=$((skipped + 1))

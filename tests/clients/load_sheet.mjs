@@ -12,6 +12,7 @@ import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
+import { FakeImage, installBrowserGlobals, usePixiInNode } from './browser.mjs';
 
 const [jsonPath, pngPath] = process.argv.slice(2);
 if (!jsonPath || !pngPath) {
@@ -55,61 +56,7 @@ const animations = animationsOk ? Object.entries(data.animations) : [];
 const longest = animations.reduce((best, a) => (Array.isArray(a[1]) && a[1].length > best[1].length ? a : best), ['', []]);
 const sameList = (a, b) => a.length === b.length && a.every((x, i) => x === b[i]);
 
-// ---- Browser globals a headless engine touches -------------------------
-function context2d() {
-  return new Proxy({}, {
-    get(target, prop) {
-      if (prop in target) return target[prop];
-      if (prop === 'getImageData' || prop === 'createImageData') {
-        return (x, y, w, h) => ({ data: new Uint8ClampedArray(Math.max(1, (w | 0) * (h | 0)) * 4), width: w, height: h });
-      }
-      if (prop === 'measureText') return () => ({ width: 0 });
-      if (prop === 'canvas') return undefined;
-      return () => {};
-    },
-    set(target, prop, value) { target[prop] = value; return true; },
-  });
-}
-class FakeCanvas {
-  constructor() { this.width = 1; this.height = 1; this.style = {}; }
-  getContext() { return context2d(); }
-  getBoundingClientRect() { return { left: 0, top: 0, width: this.width, height: this.height }; }
-  addEventListener() {}
-  removeEventListener() {}
-  toDataURL() { return 'data:image/png;base64,'; }
-}
-class FakeImage {
-  constructor() { this.width = pngWidth; this.height = pngHeight; this.onload = null; this.onerror = null; this.complete = false; }
-  set src(value) {
-    this._src = value;
-    setTimeout(() => { this.complete = true; if (this.onload) this.onload(); }, 0);
-  }
-  get src() { return this._src; }
-  addEventListener(type, fn) { if (type === 'load') this.onload = fn; }
-  removeEventListener() {}
-  decode() { return Promise.resolve(); }
-}
-const element = (tag) => (tag === 'canvas' ? new FakeCanvas() : tag === 'img' ? new FakeImage() : {
-  style: {}, canPlayType() { return ''; }, appendChild() {}, removeChild() {}, addEventListener() {}, setAttribute() {}, getBoundingClientRect() { return { left: 0, top: 0, width: 0, height: 0 }; },
-});
-const define = (name, value) => Object.defineProperty(globalThis, name, { value, configurable: true, writable: true });
-define('navigator', { userAgent: 'node', platform: 'node', maxTouchPoints: 0 });
-define('window', globalThis);
-define('document', {
-  readyState: 'complete', documentElement: { style: {} }, body: element('div'),
-  createElement: element, createElementNS: (ns, tag) => element(tag),
-  addEventListener() {}, removeEventListener() {}, getElementById() { return null; },
-});
-define('Image', FakeImage);
-define('HTMLCanvasElement', FakeCanvas);
-define('HTMLImageElement', FakeImage);
-define('HTMLVideoElement', class {});
-define('screen', { width: 1024, height: 768, orientation: {} });
-define('addEventListener', () => {});
-define('removeEventListener', () => {});
-define('requestAnimationFrame', (fn) => setTimeout(() => fn(Date.now()), 16));
-define('cancelAnimationFrame', (id) => clearTimeout(id));
-define('focus', () => {});
+installBrowserGlobals();
 
 // ---- Shared checks --------------------------------------------------------
 function checkRect(client, name, got, f) {
@@ -122,7 +69,7 @@ function checkRect(client, name, got, f) {
 // ---- PixiJS 8 -------------------------------------------------------------
 async function checkPixi() {
   const PIXI = await import('pixi.js');
-  const { Spritesheet, Texture, TextureSource, Assets, DOMAdapter, BrowserAdapter, AnimatedSprite } = PIXI;
+  const { Spritesheet, Texture, TextureSource, Assets, AnimatedSprite } = PIXI;
   // Frames Pixi keys by: the name in the hash layout; in the array layout
   // Pixi never reads "filename" and keys frames by their index.
   const keyOf = (name, index) => (layout === 'hash' ? name : String(index));
@@ -190,22 +137,7 @@ async function checkPixi() {
   // Assets.load reads the JSON, then the image named by meta.image next to
   // it. No image decoding in node: the loader is handed an image whose
   // size is the PNG's, read from its header.
-  DOMAdapter.set({
-    ...BrowserAdapter,
-    createCanvas: () => new FakeCanvas(),
-    createImage: () => new FakeImage(),
-    getCanvasRenderingContext2D: () => FakeCanvas,
-    getWebGLRenderingContext: () => class {},
-    getNavigator: () => ({ userAgent: 'node', gpu: null }),
-    getBaseUrl: () => pathToFileURL(path.dirname(path.resolve(jsonPath)) + '/').href,
-    getFontFaceSet: () => null,
-    fetch: async (url) => {
-      const file = url.startsWith('file:') ? new URL(url) : path.resolve(url);
-      const body = readFileSync(file);
-      return new Response(body, { status: 200, headers: { 'content-type': url.endsWith('.json') ? 'application/json' : 'image/png' } });
-    },
-    parseXML: () => null,
-  });
+  usePixiInNode(PIXI, path.dirname(path.resolve(jsonPath)));
   await Assets.init({ preferences: { preferCreateImageBitmap: false, preferWorkers: false } });
   const metaImage = data.meta.image;
   const expectedImage = path.basename(pngPath);
@@ -234,7 +166,7 @@ function checkPhaser(label, modulePath) {
       scene: {
         create() {
           try {
-            const image = new FakeImage();
+            const image = new FakeImage(pngWidth, pngHeight);
             const warn = console.warn;
             const warnings = [];
             console.warn = (...args) => warnings.push(args.join(' '));
