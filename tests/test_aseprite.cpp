@@ -436,7 +436,7 @@ TEST(Aseprite, DamagedFilesAreRefusedWithAReason) {
         d.insert(d.end(), data.begin(), data.end());
         return W::Chunk(0x2005, d);
     };
-    const auto withChunk = [](W::Bytes chunk) {
+    const auto withChunk = [](const W::Bytes& chunk) {
         return [chunk](W::Bytes& bytes) {
             W::File file = OneFrame(2, 2, {W::Layer{}}, {});
             file.frames[0].chunks.push_back(chunk);

@@ -81,7 +81,10 @@ int SoftLight(int backdrop, int source) {
     const double s = source / 255.0;
     const double d = b <= 0.25 ? ((16 * b - 12) * b + 4) * b : std::sqrt(b);
     const double r = s <= 0.5 ? b - (1.0 - 2.0 * s) * b * (1.0 - b) : b + (2.0 * s - 1.0) * (d - b);
-    return static_cast<int>(r * 255 + 0.5);
+    // Half added, then truncated: the editor's rounding, which differs from
+    // lround on a few values just under a half.
+    const double shifted = r * 255 + 0.5;
+    return static_cast<int>(shifted);
 }
 
 int Divide(int b, int s) {

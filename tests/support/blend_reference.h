@@ -85,7 +85,8 @@ inline int Channel(int mode, int b, int s) {
         } else {
             r = bd + (2.0 * sd - 1.0) * (d - bd);
         }
-        return static_cast<int>(r * 255 + 0.5);
+        const double half = r * 255 + 0.5;  // truncated after, not lround
+        return static_cast<int>(half);
     }
     case 10: return b > s ? b - s : s - b;
     case 11: return b + s - 2 * Mul(b, s);
