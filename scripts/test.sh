@@ -58,8 +58,8 @@ client_stage() {
     return "$status"
 }
 
-# Loads every Godot file the tool writes for the examples, awkward frame names
-# and --colliders in the real Godot 4 engine. Skipped, never passed, without
+# Loads every Godot file the tool writes for the examples (on one page and on
+# several), awkward frame names and --colliders in the real Godot 4 engine. Skipped, never passed, without
 # the npm registry (status 77), as the client stage.
 godot_stage() {
     local status=0

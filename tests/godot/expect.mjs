@@ -51,8 +51,10 @@ const same = (a, b) => JSON.stringify(a) === JSON.stringify(b);
 const show = (v) => JSON.stringify(v);
 
 // The sheet's frames as a list of { name, region, margin, size, polygons }, for
-// either JSON layout.
+// either JSON layout. An atlas of several pages is { pages: [{ sheet, pngs }] }:
+// its frames also carry the res:// paths of their own page's images (pngs).
 export function sheetFrames(sheet) {
+    if (sheet.pages) return sheet.pages.flatMap((p) => sheetFrames(p.sheet).map((f) => ({ ...f, pngs: p.pngs })));
     const entries = Array.isArray(sheet.frames)
         ? sheet.frames.map((f) => [f.filename, f])
         : Object.entries(sheet.frames);
@@ -72,8 +74,10 @@ export function sheetFrames(sheet) {
 }
 
 // Problems (strings) with one reported texture against a frame. pngs: the res://
-// paths of the atlas and of the normal map (or null).
-export function textureProblems(tex, frame, pngs) {
+// paths of the atlas and of the normal map (or null); a frame of a page brings
+// its page's own.
+export function textureProblems(tex, frame, sheetPngs) {
+    const pngs = frame.pngs ?? sheetPngs;
     const out = [];
     if (!tex || tex.class !== 'AtlasTexture') {
         return [`texture is ${tex ? tex.class : 'missing'}, not an AtlasTexture`];

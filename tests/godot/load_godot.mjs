@@ -81,13 +81,30 @@ const result = (f) => seen.files.get(f)?.result;
 const usable = (f) => result(f) && !result(f).error;
 
 for (const s of sets) {
-    const sheet = JSON.parse(fs.readFileSync(path.join(s.dir, 'sheet.json'), 'utf8'));
-    const pngs = { atlas: res(s.set, sheet.meta.image), normal: sheet.meta.normal_map ? res(s.set, sheet.meta.normal_map) : null };
-    for (const png of [pngs.atlas, pngs.normal].filter(Boolean)) {
-        if (!problems.has(png)) {
-            problems.set(png, ['the JSON names this image, the tool did not write it']);
-        } else if (usable(png) && JSON.stringify(result(png).size) !== JSON.stringify([sheet.meta.size.w, sheet.meta.size.h])) {
-            note(png, [`decoded size ${JSON.stringify(result(png).size)}, the JSON says ${JSON.stringify(sheet.meta.size)}`]);
+    const setProblems = [];
+    // One page: sheet.json. Several: sheet-N.json as the folder holds them, each
+    // frame with its own page's images, and the animations of the same frames
+    // packed onto one page.
+    const pages = s.onePage ? pageSheets(s, setProblems) : [JSON.parse(fs.readFileSync(path.join(s.dir, 'sheet.json'), 'utf8'))];
+    const pngsOf = (page) => ({ atlas: res(s.set, page.meta.image), normal: page.meta.normal_map ? res(s.set, page.meta.normal_map) : null });
+    const sheet = s.onePage
+        ? { pages: pages.map((page) => ({ sheet: page, pngs: pngsOf(page) })), animations: JSON.parse(fs.readFileSync(s.onePage, 'utf8')).animations }
+        : pages[0];
+    const pngs = s.onePage ? null : pngsOf(sheet);
+    for (const page of pages) {
+        for (const png of Object.values(pngsOf(page)).filter(Boolean)) {
+            if (!problems.has(png)) {
+                problems.set(png, ['the JSON names this image, the tool did not write it']);
+            } else if (usable(png) && JSON.stringify(result(png).size) !== JSON.stringify([page.meta.size.w, page.meta.size.h])) {
+                note(png, [`decoded size ${JSON.stringify(result(png).size)}, the JSON says ${JSON.stringify(page.meta.size)}`]);
+            }
+        }
+    }
+    if (s.onePage) {
+        const names = sheetFrames(sheet).map((f) => f.name).sort();
+        const onePage = sheetFrames(JSON.parse(fs.readFileSync(s.onePage, 'utf8'))).map((f) => f.name).sort();
+        if (JSON.stringify(names) !== JSON.stringify(onePage)) {
+            setProblems.push(`the pages hold frames ${JSON.stringify(names)}, one page holds ${JSON.stringify(onePage)}`);
         }
     }
     const framesFile = res(s.set, 'sheet.tres');
@@ -99,7 +116,7 @@ for (const s of sets) {
     const textures = new Map(stems.filter((st) => usable(res(s.set, `sheet/${st}.tres`)))
         .map((st) => [st, result(res(s.set, `sheet/${st}.tres`))]));
     const { owner, problems: missing } = assignFrameFiles(stems, textures, sheet, pngs);
-    const setProblems = [...missing];
+    setProblems.push(...missing);
     for (const st of stems) {
         const f = res(s.set, `sheet/${st}.tres`);
         const frame = owner.get(st);
@@ -137,11 +154,10 @@ const fail = (line) => {
 };
 for (const line of seen.outside.filter((l) => /^(USER |SCRIPT )?ERROR:/.test(l))) fail(`FAIL engine, outside any file: ${line}`);
 if (!seen.done) fail(`FAIL the engine did not finish the list (${run.ended}); page errors: ${run.pageErrors.join('; ') || 'none'}`);
-const self = sets.find((s) => s.broken);
+const selfSets = sets.filter((s) => s.broken);
+const brokenOnPurpose = (file) => selfSets.some((self) => self.broken.some((b) => file === res(self.set, b.file)));
 for (const [file, p] of problems) {
-    const inSelf = file.startsWith(res(self.set, ''));
-    const broken = inSelf && self.broken.find((b) => file === res(self.set, b.file));
-    if (broken) continue;
+    if (brokenOnPurpose(file)) continue;
     if (p.length === 0) {
         loaded += file.endsWith('.png') ? 0 : 1;
         if (process.env.VELMORA_GODOT_VERBOSE) console.log(`ok   ${file}`);
@@ -149,24 +165,42 @@ for (const [file, p] of problems) {
         fail(`FAIL ${file}\n       ${p.join('\n       ')}`);
     }
 }
-for (const s of sets.filter((x) => x.setProblems.length && x !== self)) {
+for (const s of sets.filter((x) => x.setProblems.length && !x.broken)) {
     fail(`FAIL set ${s.set}: ${s.setProblems.join('; ')}`);
 }
-for (const b of self.broken) {
-    const file = res(self.set, b.file);
-    const p = (b.how === 'missing' ? self.setProblems : problems.get(file) ?? []).filter((x) => b.seen.test(x));
-    if (p.length === 0) fail(`FAIL self-check: ${b.file} (${b.how}) was not reported; this stage cannot see that fault`);
-    else console.log(`self-check: ${b.file} (${b.how}) reported: ${p[0]}`);
+for (const self of selfSets) {
+    for (const b of self.broken) {
+        const file = res(self.set, b.file);
+        const p = (b.how === 'missing' ? self.setProblems : problems.get(file) ?? []).filter((x) => b.seen.test(x));
+        if (p.length === 0) fail(`FAIL self-check: ${self.set}/${b.file} (${b.how}) was not reported; this stage cannot see that fault`);
+        else console.log(`self-check: ${self.set}/${b.file} (${b.how}) reported: ${p[0]}`);
+    }
+    const unexpected = self.setProblems.filter((x) => !self.broken.some((b) => b.how === 'missing' && b.seen.test(x)));
+    if (unexpected.length) fail(`FAIL self-check set ${self.set}: ${unexpected.join('; ')}`);
 }
-const unexpected = self.setProblems.filter((x) => !self.broken.some((b) => b.how === 'missing' && b.seen.test(x)));
-if (unexpected.length) fail(`FAIL self-check set: ${unexpected.join('; ')}`);
 
-const brokenInPack = self.broken.filter((b) => problems.has(res(self.set, b.file))).length;
+const brokenInPack = selfSets.reduce((n, self) => n + self.broken.filter((b) => problems.has(res(self.set, b.file))).length, 0);
 const expected = problems.size - list.pngs.length - brokenInPack;
 console.log(`${loaded} of ${expected} Godot files loaded and matched the JSON in Godot ${versionOf()} ` +
     `(besides ${list.pngs.length} atlas images and ${brokenInPack} files broken on purpose) in ` +
     `${((Date.now() - started) / 1000).toFixed(1)} s; engine log: ${path.join(work, 'engine.log')}`);
 process.exit(failed ? 1 : 0);
+
+// The page documents sheet-0.json, sheet-1.json, ... of a set, in page order,
+// found by listing its folder; each must name its own images.
+function pageSheets(s, setProblems) {
+    const numbers = fs.readdirSync(s.dir).map((f) => /^sheet-(0|[1-9][0-9]*)\.json$/.exec(f)).filter(Boolean)
+        .map((m) => Number(m[1])).sort((a, b) => a - b);
+    if (numbers.length < 2 || numbers.some((n, i) => n !== i)) setProblems.push(`pages ${JSON.stringify(numbers)}, expected 0 to N-1 with N >= 2`);
+    return numbers.map((n) => {
+        const page = JSON.parse(fs.readFileSync(path.join(s.dir, `sheet-${n}.json`), 'utf8'));
+        if (page.meta.image !== `sheet-${n}.png`) setProblems.push(`sheet-${n}.json: meta.image ${JSON.stringify(page.meta.image)}`);
+        if (page.meta.normal_map !== undefined && page.meta.normal_map !== `sheet-${n}_n.png`) {
+            setProblems.push(`sheet-${n}.json: meta.normal_map ${JSON.stringify(page.meta.normal_map)}`);
+        }
+        return page;
+    });
+}
 
 function versionOf() {
     const start = run.lines.map(([, t]) => t).find((t) => t.startsWith(`${TAG}{"event":"start"`));

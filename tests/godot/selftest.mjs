@@ -137,6 +137,7 @@ const texOf = (region, margin, size) => ({
     class: 'AtlasTexture', region, margin, size, filter_clip: true, path: 'res://s/sheet/x.tres',
     atlas: { class: 'CanvasTexture', diffuse: img(pngs.atlas), normal: img(pngs.normal) },
 });
+const tex0 = (t) => ({ class: 'AtlasTexture', texture: t });
 const walk = () => texOf([3, 3, 12, 28], [10, 2, 20, 4], [32, 32]);
 const crate = () => texOf([3, 35, 20, 20], [0, 0, 0, 0], [20, 20]);
 const [walkFrame] = sheetFrames(sheet);
@@ -163,6 +164,33 @@ for (const [name, mutate, want] of textureCases) {
 check('texture without a normal map in the sheet', textureProblems({ ...walk(), atlas: img(pngs.atlas) },
     walkFrame, { atlas: pngs.atlas, normal: null }).length === 0);
 
+// Two pages with a frame each at the same region: only the page tells them apart.
+const page1 = { atlas: 'res://s/sheet-1.png', normal: 'res://s/sheet-1_n.png' };
+const paged = {
+    pages: [
+        { sheet: { frames: { 'hero/walk_0': sheet.frames['hero/walk_0'] } }, pngs },
+        { sheet: { frames: { 'hero/walk_1': sheet.frames['hero/walk_0'] } }, pngs: page1 },
+    ],
+    animations: { 'hero/walk': ['hero/walk_0', 'hero/walk_1'] },
+};
+const onPage1 = () => ({ ...walk(), atlas: { class: 'CanvasTexture', diffuse: img(page1.atlas), normal: img(page1.normal) } });
+const pagedFrames = sheetFrames(paged);
+check('pages: every page\'s frames, each with its page', JSON.stringify(pagedFrames.map((f) => [f.name, f.pngs.atlas]))
+    === JSON.stringify([['hero/walk_0', pngs.atlas], ['hero/walk_1', page1.atlas]]));
+const pageCases = [
+    ['each frame on its page', [walk(), onPage1()], null],
+    ['a frame drawn from the other page', [walk(), walk()], /frame 1 \("hero\/walk_1"\): diffuse texture .*not the texture of res:\/\/s\/sheet-1\.png/],
+    ['a normal map of the other page', [walk(), { ...onPage1(), atlas: { ...onPage1().atlas, normal: img(pngs.normal) } }], /normal map .*sheet-1_n\.png/],
+];
+for (const [name, frames, want] of pageCases) {
+    const p = spriteFramesProblems({ class: 'SpriteFrames', animations: [{ name: 'hero/walk', loop: true, speed: 10, frames: frames.map((f) => ({ ...f, duration: 1 })) }] }, paged, null);
+    check(`pages: ${name}`, want ? p.some((x) => want.test(x)) : p.length === 0, JSON.stringify(p));
+}
+const pagedFiles = assignFrameFiles(['hero/walk_0', 'hero/walk_1'], new Map([['hero/walk_0', tex0(walk())], ['hero/walk_1', tex0(onPage1())]]), paged, null);
+check('pages: per-frame files on their pages', pagedFiles.problems.length === 0, JSON.stringify(pagedFiles.problems));
+const swapped = assignFrameFiles(['walk_a', 'walk_b'], new Map([['walk_a', tex0(onPage1())], ['walk_b', tex0(onPage1())]]), paged, null);
+check('pages: two files of page 1 do not cover page 0', swapped.problems.some((x) => /"hero\/walk_0": no per-frame/.test(x)), JSON.stringify(swapped.problems));
+
 const framesReport = (anims) => ({
     class: 'SpriteFrames',
     animations: anims.map(([name, frames]) => ({ name, loop: true, speed: 10, frames: frames.map((f) => ({ ...f, duration: 1 })) })),
@@ -187,7 +215,7 @@ check('sprite frames: another class', spriteFramesProblems({ class: 'Resource' }
 
 // Per-frame files: named after the frame, or (for names mapped to safe file
 // names) found by value.
-const tex = (t) => ({ class: 'AtlasTexture', texture: t });
+const tex = tex0;
 const assignCases = [
     ['named files', ['hero/walk_0', 'items/crate'], { 'hero/walk_0': walk(), 'items/crate': crate() }, null, 2],
     ['a mapped name', ['hero/walk_0', 'items/crate_'], { 'hero/walk_0': walk(), 'items/crate_': crate() }, null, 2],

@@ -1,6 +1,7 @@
 // The outputs the engine loads: the example sprites packed the ways the client
-// stage packs them, a folder of awkwardly named frames, the --colliders scenes,
-// and a self-check copy with files broken on purpose.
+// stage packs them, on one page and on several, a folder of awkwardly named
+// frames, the --colliders scenes, and self-check copies with files broken on
+// purpose.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -10,6 +11,13 @@ export const EXAMPLE_MODES = [
     { set: 'plain', args: [] },
     { set: 'array', args: ['--json', 'array'] },
     { set: 'trimmed', args: ['--trim', '--padding', '2', '--extrude', '1', '--dedupe', '--normal-map', '--colliders'] },
+];
+
+// Atlases of several pages (PREFIX-N.png, .json; one SpriteFrames over them):
+// at least three pages each, so a frame can point at a wrong page either way.
+export const PAGE_MODES = [
+    { set: 'pages', args: ['--max-size', '48x48', '--normal-map'] },
+    { set: 'pages-trimmed', args: ['--max-size', '32x32', '--trim', '--dedupe', '--padding', '1', '--colliders'] },
 ];
 
 // Frame names users have, each drawn from an example sprite. Characters that
@@ -57,6 +65,14 @@ export const BROKEN = [
     { file: 'sheet.tres', how: 'frame dropped from an animation', seen: / frames/, edit: (t) => t.replace(/\}, \{\n"duration": 1\.0,\n"texture": SubResource\("frame_1"\)\n/, '') },
 ];
 
+// Files of a copy of the 'pages' set pointed at the wrong page on purpose:
+// same regions on another page must still be reported.
+const otherPage = (t, pattern) => t.replace(pattern, (m, before, n, after) => `${before}${n === '0' ? 1 : 0}${after}`);
+export const BROKEN_PAGES = [
+    { file: 'sheet/hero/walk_0.tres', how: 'points at another page', seen: /not the texture of res:\/\/\S*\/sheet-\d+\.png/, edit: (t) => otherPage(t, /(path="\.\.\/\.\.\/sheet-)(\d+)(\.png")/) },
+    { file: 'sheet.tres', how: 'a frame on another page', seen: /not the texture of res:\/\/\S*\/sheet-\d+\.png/, edit: (t) => otherPage(t, /(atlas = SubResource\("canvas_)(\d+)("\))/) },
+];
+
 export function runTool(tool, args) {
     return execFileSync(tool, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 }
@@ -84,6 +100,18 @@ export function makeSheets(tool, examples, work) {
         sets.push({ set: m.set, dir });
     }
 
+    for (const m of PAGE_MODES) {
+        const dir = path.join(work, 'out', m.set);
+        runTool(tool, ['--atlas', ...m.args, '-o', path.join(dir, 'sheet'), examples]);
+        if (!fs.existsSync(path.join(dir, 'sheet-2.json'))) throw new Error(`set ${m.set}: fewer than 3 pages; pick a smaller --max-size`);
+        // The same frames on one page, outside the pack: its animations are what
+        // the SpriteFrames over every page must hold.
+        const one = path.join(work, 'one-page', m.set);
+        const args = m.args.filter((a, i) => a !== '--max-size' && m.args[i - 1] !== '--max-size');
+        runTool(tool, ['--atlas', ...args, '-o', path.join(one, 'sheet'), examples]);
+        sets.push({ set: m.set, dir, onePage: path.join(one, 'sheet.json') });
+    }
+
     const input = path.join(work, 'in', 'awkward');
     for (const [name, from] of AWKWARD_NAMES) {
         const to = path.join(input, ...name.split('/')) + '.png';
@@ -96,19 +124,28 @@ export function makeSheets(tool, examples, work) {
 
     const self = path.join(work, 'out', 'selfcheck');
     fs.cpSync(path.join(work, 'out', 'plain'), self, { recursive: true });
-    for (const b of BROKEN) {
-        const file = path.join(self, ...b.file.split('/'));
+    breakFiles(self, BROKEN);
+    sets.push({ set: 'selfcheck', dir: self, broken: BROKEN });
+    const pagesSelf = path.join(work, 'out', 'selfcheck-pages');
+    fs.cpSync(path.join(work, 'out', 'pages'), pagesSelf, { recursive: true });
+    breakFiles(pagesSelf, BROKEN_PAGES);
+    const pages = sets.find((x) => x.set === 'pages');
+    sets.push({ set: 'selfcheck-pages', dir: pagesSelf, onePage: pages.onePage, broken: BROKEN_PAGES });
+    return sets;
+}
+
+function breakFiles(dir, broken) {
+    for (const b of broken) {
+        const file = path.join(dir, ...b.file.split('/'));
         const text = fs.readFileSync(file, 'utf8');
         if (b.edit === null) {
             fs.rmSync(file);
             continue;
         }
-        const broken = b.edit(text);
-        if (broken === text) throw new Error(`self-check: could not break ${b.file} (${b.how}); its layout changed`);
-        fs.writeFileSync(file, broken);
+        const edited = b.edit(text);
+        if (edited === text) throw new Error(`self-check: could not break ${b.file} (${b.how}); its layout changed`);
+        fs.writeFileSync(file, edited);
     }
-    sets.push({ set: 'selfcheck', dir: self, broken: BROKEN });
-    return sets;
 }
 
 // The --colliders command's Godot scenes, each with the polygons its JSON format
