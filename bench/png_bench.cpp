@@ -83,13 +83,15 @@ void SpngEncode(benchmark::State& state) {
     Sizes()["SpngEncode/" + std::to_string(state.range(0))] = length;
 }
 
-// Arguments: the atlas kind, then the number of threads sharing its bands.
+// Arguments: the atlas kind, the number of threads sharing its bands, and
+// 1 to let an atlas of few colours be indexed (the discs have 22).
 void EncodePng(benchmark::State& state) {
     const Image& image = Atlas(state.range(0));
     const size_t threads = static_cast<size_t>(state.range(1));
+    const auto colours = state.range(2) != 0 ? Velmora::Io::PngColours::IndexedWhenFew : Velmora::Io::PngColours::Rgba;
     std::vector<uint8_t> png;
     for (auto _ : state) {
-        Velmora::Io::PngEncoder encoder(image);
+        Velmora::Io::PngEncoder encoder(image, colours);
         std::vector<std::thread> pool;
         for (size_t t = 0; t < threads; ++t) {
             pool.emplace_back([&encoder, t, threads]() {
@@ -103,11 +105,12 @@ void EncodePng(benchmark::State& state) {
             return;
         }
     }
-    Sizes()["EncodePng/" + std::to_string(state.range(0))] = png.size();
+    Sizes()["EncodePng/" + std::to_string(state.range(0)) + "/" + std::to_string(state.range(2))] = png.size();
 }
 
 BENCHMARK(SpngEncode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(EncodePng)->ArgsProduct({{0, 1}, {1, 2}})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodePng)->ArgsProduct({{0, 1}, {1, 2}, {0}})->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(EncodePng)->ArgsProduct({{0, 1}, {1, 2}, {1}})->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The table, then each encoder run against libspng's from the same run, by
 // best wall time (the two-thread runs share the work).
@@ -119,12 +122,17 @@ public:
         std::printf("\nSummary (best wall time of the runs above)\n");
         for (const std::string kind : {"0", "1"}) {
             const double spng = Best("SpngEncode/" + kind);
-            const double one = Best("EncodePng/" + kind + "/1/real_time");
-            const double two = Best("EncodePng/" + kind + "/2/real_time");
-            if (spng <= 0 || one <= 0 || two <= 0) continue;
-            std::printf("%s: libspng %.1f ms, %zu B; bands on 1 thread %.1f ms (%.2fx), on 2 threads %.1f ms (%.2fx), %zu B\n",
-                        kind == "0" ? "noise 1242x2657" : "discs 1978x2831", spng * 1e3, Sizes()["SpngEncode/" + kind],
-                        one * 1e3, spng / one, two * 1e3, spng / two, Sizes()["EncodePng/" + kind]);
+            for (const std::string colours : {"0", "1"}) {
+                const double one = Best("EncodePng/" + kind + "/1/" + colours + "/real_time");
+                const double two = Best("EncodePng/" + kind + "/2/" + colours + "/real_time");
+                if (spng <= 0 || one <= 0 || two <= 0) continue;
+                std::printf("%s%s: libspng %.1f ms, %zu B; bands on 1 thread %.1f ms (%.2fx), on 2 threads %.1f ms "
+                            "(%.2fx), %zu B\n",
+                            kind == "0" ? "noise 1242x2657" : "discs 1978x2831",
+                            colours == "0" ? "" : ", indexed when few colours", spng * 1e3,
+                            Sizes()["SpngEncode/" + kind], one * 1e3, spng / one, two * 1e3, spng / two,
+                            Sizes()["EncodePng/" + kind + "/" + colours]);
+            }
         }
     }
 };
