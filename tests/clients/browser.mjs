@@ -1,7 +1,8 @@
 // What a headless PixiJS or Phaser touches of a browser, for loading sheets in
 // node: a canvas whose 2-D context does nothing, and an image that decodes
 // nothing but takes its size from the PNG header of the file it is given.
-import { readFileSync } from 'node:fs';
+import { resolveObjectURL } from 'node:buffer';
+import { existsSync, readFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 
@@ -51,6 +52,27 @@ export class FakeImage {
   }
   set src(value) {
     this._src = value;
+    const done = (failed) => {
+      if (failed) {
+        if (this.onerror) this.onerror(failed);
+        return;
+      }
+      this.complete = true;
+      if (this.onload) this.onload();
+    };
+    if (typeof value === 'string' && value.startsWith('blob:')) {
+      // A loader that fetched the bytes itself hands them over as a blob URL.
+      // The file the loader fetched these bytes from, as served below.
+      this.origin = blobOrigins.get(value) ?? null;
+      const blob = resolveObjectURL(value);
+      if (!blob) { setTimeout(() => done(new Error(`${value}: no such blob`)), 0); return; }
+      blob.arrayBuffer().then((bytes) => {
+        const head = Buffer.from(bytes.slice(0, 24));
+        if (head.length < 24 || head.toString('latin1', 12, 16) !== 'IHDR') throw new Error(`${value}: not a PNG`);
+        [this.width, this.height] = [head.readUInt32BE(16), head.readUInt32BE(20)];
+      }).then(() => done(null), done);
+      return;
+    }
     let failed = null;
     if (typeof value === 'string' && value.startsWith('file:') && value.toLowerCase().endsWith('.png')) {
       try {
@@ -59,14 +81,7 @@ export class FakeImage {
         failed = e;
       }
     }
-    setTimeout(() => {
-      if (failed) {
-        if (this.onerror) this.onerror(failed);
-        return;
-      }
-      this.complete = true;
-      if (this.onload) this.onload();
-    }, 0);
+    setTimeout(() => done(failed), 0);
   }
   get src() { return this._src; }
   get naturalWidth() { return this.width; }
@@ -124,4 +139,53 @@ export function usePixiInNode(PIXI, baseDir) {
     parseXML: () => null,
   });
   return fetched;
+}
+
+// blob: URL -> file: URL of the file whose bytes it holds.
+const blobOrigins = new Map();
+const blobFiles = new WeakMap();
+
+// An XMLHttpRequest that serves files below baseDir, URLs relative to it as a
+// page in that folder would, with a 404 for a missing file. Returns the list
+// of URLs requested, as given.
+export function serveFilesByXhr(baseDir) {
+  const requested = [];
+  if (!URL.createObjectURL.velmora) {
+    const create = URL.createObjectURL;
+    URL.createObjectURL = Object.assign((blob) => {
+      const url = create(blob);
+      if (blobFiles.has(blob)) blobOrigins.set(url, blobFiles.get(blob));
+      return url;
+    }, { velmora: true });
+  }
+  class FileXhr {
+    constructor() { this.readyState = 0; this.status = 0; this.responseType = ''; this.response = null; this.responseText = ''; }
+    open(method, url) { this.url = url; this.readyState = 1; }
+    setRequestHeader() {}
+    overrideMimeType() {}
+    abort() {}
+    send() {
+      requested.push(this.url);
+      const file = this.url.startsWith('file:') ? fileURLToPath(this.url) : path.resolve(baseDir, this.url);
+      this.responseURL = pathToFileURL(file).href;
+      setTimeout(() => {
+        this.readyState = 4;
+        if (!existsSync(file)) {
+          this.status = 404;
+        } else {
+          const body = readFileSync(file);
+          this.status = 200;
+          if (this.responseType === 'blob') {
+            this.response = new Blob([body], { type: 'image/png' });
+            blobFiles.set(this.response, this.responseURL);
+          }
+          else if (this.responseType === 'arraybuffer') this.response = body.buffer.slice(body.byteOffset, body.byteOffset + body.length);
+          else this.response = this.responseText = body.toString('utf8');
+        }
+        if (this.onload) this.onload({ target: this });
+      }, 0);
+    }
+  }
+  Object.defineProperty(globalThis, 'XMLHttpRequest', { value: FileXhr, configurable: true, writable: true });
+  return requested;
 }

@@ -1,9 +1,9 @@
 // Loads a velmora2d atlas of several pages the way users do, with the real
 // clients in node: PixiJS 8 `Assets.load` of page 0 (which follows its
-// meta.related_multi_packs), and Phaser 3 and 4 with the multiatlas JSON fed
-// to TextureManager.addAtlasJSONArray one image per page, matched by `image`
-// as Phaser's MultiAtlasFile matches them. Every frame of every page must be
-// found by name, with its rectangle, its trim and its own page's image.
+// meta.related_multi_packs), and Phaser 3 and 4 `load.multiatlas` of
+// PREFIX.multiatlas.json (their loaders fetch the files). Every frame of every
+// page must be found by name, with its rectangle, its trim and its own page's
+// image.
 //
 // What is expected comes from the page files themselves, found by listing the
 // folder (PREFIX-0.json, PREFIX-1.json, ... and their PNG headers), not from
@@ -14,7 +14,7 @@ import { readdirSync, readFileSync, existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
-import { FakeImage, installBrowserGlobals, pngSize, usePixiInNode } from './browser.mjs';
+import { installBrowserGlobals, pngSize, serveFilesByXhr, usePixiInNode } from './browser.mjs';
 
 const [page0Path] = process.argv.slice(2);
 if (!page0Path || !/-0\.json$/.test(page0Path)) {
@@ -158,9 +158,14 @@ async function checkPixi() {
 }
 
 // ---- Phaser 3 and 4 -------------------------------------------------------
+// this.load.multiatlas(key, 'FOLDER/PREFIX.multiatlas.json', 'FOLDER'), as a
+// page beside FOLDER calls it: Phaser's own loader fetches the JSON and each
+// page's image (and normal map) it names, and builds one texture of them.
 function checkPhaser(label, modulePath) {
   const require = createRequire(import.meta.url);
   const Phaser = require(modulePath);
+  const folder = path.basename(dir);
+  const requested = serveFilesByXhr(path.dirname(dir));
   return new Promise((resolve) => {
     const timer = setTimeout(() => { fail(label, 'game did not boot within 20 s'); resolve(); }, 20000);
     const game = new Phaser.Game({
@@ -170,8 +175,17 @@ function checkPhaser(label, modulePath) {
       banner: false,
       audio: { noAudio: true },
       scene: {
+        preload() {
+          this.load.on('loaderror', (file) => fail(label, `the loader could not load ${show(file.src)}`));
+          this.load.multiatlas('sheet', `${folder}/${multiatlasName}`, folder);
+        },
         create() {
           try {
+            for (const p of pages) {
+              for (const file of [p.image, p.normal].filter(Boolean)) {
+                if (!requested.includes(`${folder}/${file}`)) fail(label, `${file} was never requested`);
+              }
+            }
             checkMultiatlas(label, this);
           } catch (e) {
             fail(label, `threw ${e && e.stack ? e.stack : e}`);
@@ -185,41 +199,27 @@ function checkPhaser(label, modulePath) {
   });
 }
 
-// What load.multiatlas(key, 'PREFIX.multiatlas.json', folder) hands the texture
-// manager: one image per textures[] entry, loaded from folder + image, with its
-// normal map when the entry names one.
 function checkMultiatlas(label, scene) {
   const textures = Array.isArray(multiatlas?.textures) ? multiatlas.textures : [];
   if (textures.length !== pages.length) fail(label, `${multiatlasName}: ${textures.length} textures for ${pages.length} pages`);
-  const images = [];
-  const normals = [];
-  const data = [];
   for (const [i, t] of textures.entries()) {
     if (!Array.isArray(t.frames)) fail(label, `${multiatlasName}: textures[${i}].frames is not a list`);
-    const file = path.join(dir, String(t.image));
-    if (path.basename(file) !== t.image || !existsSync(file)) {
-      fail(label, `${multiatlasName}: textures[${i}].image ${show(t.image)} is not a file beside it`);
-      continue;
-    }
-    const image = new FakeImage(...pngSize(file));
-    image.src = pathToFileURL(file).href;
-    images.push(image);
-    data.push(t);
-    if (t.normalMap !== undefined) {
-      const normal = path.join(dir, String(t.normalMap));
-      if (!existsSync(normal)) fail(label, `${multiatlasName}: textures[${i}].normalMap ${show(t.normalMap)} is not a file beside it`);
-      else normals.push(new FakeImage(...pngSize(normal)));
-    }
   }
-  const logged = console.warn;
-  const warnings = [];
-  console.warn = (...args) => warnings.push(args.join(' '));
-  const texture = scene.textures.addAtlasJSONArray('sheet', images, data, normals.length ? normals : undefined);
-  console.warn = logged;
-  warnings.forEach((w) => fail(label, `warning: ${w}`));
-  if (!texture) throw new Error('addAtlasJSONArray returned nothing');
-  if (normals.length && normals.length !== pages.length) fail(label, `${normals.length} normal maps for ${pages.length} pages`);
-  if (normals.length && texture.dataSource.length !== pages.length) fail(label, `${texture.dataSource.length} normal-map sources for ${pages.length} pages`);
+  if (!scene.textures.exists('sheet')) { fail(label, 'no texture "sheet" after load.multiatlas'); return; }
+  const texture = scene.textures.get('sheet');
+  if (texture.source.length !== pages.length) fail(label, `${texture.source.length} images for ${pages.length} pages`);
+  const withNormals = pages.filter((p) => p.normal);
+  if (withNormals.length && texture.dataSource.length !== withNormals.length) {
+    fail(label, `${texture.dataSource.length} normal maps for ${withNormals.length} pages with one`);
+  }
+  // Which page file each source was decoded from, as the loader fetched it.
+  const pageOf = (image, which) => pages.find((p) => p[which] && image?.origin === pathToFileURL(path.join(dir, p[which])).href);
+  for (const [i, source] of texture.source.entries()) {
+    const p = pageOf(source.image, 'image');
+    if (!p) fail(label, `image ${i} is none of the pages`);
+    const normal = texture.dataSource[i];
+    if (p && p.normal && pageOf(normal?.image, 'normal') !== p) fail(label, `image ${i} (${p.image}) is not lit by ${p.normal}`);
+  }
   for (const [name, want] of expected) {
     if (!texture.has(name)) { fail(label, `frame ${show(name)} of page ${want.page.n} not found`); continue; }
     const fr = texture.get(name);
@@ -228,11 +228,11 @@ function checkMultiatlas(label, scene) {
       sourceW: fr.realWidth, sourceH: fr.realHeight, offset: [fr.x, fr.y],
     }, want);
     const source = texture.source[fr.sourceIndex];
-    const file = source?.image?.src ?? '';
-    if (fr.sourceIndex !== want.page.n || !file.endsWith(`/${want.page.image}`)) {
-      fail(label, `${show(name)}: source ${fr.sourceIndex} (${show(path.basename(file))}), the frame is on page ${want.page.n} (${want.page.image})`);
+    const page = pageOf(source?.image, 'image');
+    if (page !== want.page) {
+      fail(label, `${show(name)}: drawn from image ${fr.sourceIndex} (${page ? page.image : 'no page'}), the frame is on ${want.page.image}`);
     } else if (want.page.size && (source.width !== want.page.size[0] || source.height !== want.page.size[1])) {
-      fail(label, `${show(name)}: its source is ${source.width}x${source.height}, ${want.page.image} is ${want.page.size.join('x')}`);
+      fail(label, `${show(name)}: its image is ${source.width}x${source.height}, ${want.page.image} is ${want.page.size.join('x')}`);
     }
   }
   const count = texture.getFrameNames().length;
@@ -266,5 +266,5 @@ if (problems.length) {
 const animations = pages.reduce((n, p) => n + Object.keys(p.data.animations ?? {}).length, 0);
 console.log(`${page0Path}: ${expected.size} frames on ${pages.length} pages${pages[0].normal ? ' with normal maps' : ''}`
   + ` (${animations} animations within a page) found by name on their own page in PixiJS 8 (Assets.load of page 0)`
-  + `, Phaser 3 and Phaser 4 (${multiatlasName})`);
+  + `, Phaser 3 and Phaser 4 (load.multiatlas of ${multiatlasName})`);
 process.exit(0);
