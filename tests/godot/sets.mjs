@@ -18,6 +18,7 @@ export const EXAMPLE_MODES = [
 export const PAGE_MODES = [
     { set: 'pages', args: ['--max-size', '48x48', '--normal-map'] },
     { set: 'pages-trimmed', args: ['--max-size', '32x32', '--trim', '--dedupe', '--padding', '1', '--colliders'] },
+    { set: 'pages-awkward', awkward: true, args: ['--max-size', '72x72', '--colliders', '--normal-map'] },
 ];
 
 // Frame names users have, each drawn from an example sprite. Characters that
@@ -100,18 +101,6 @@ export function makeSheets(tool, examples, work) {
         sets.push({ set: m.set, dir });
     }
 
-    for (const m of PAGE_MODES) {
-        const dir = path.join(work, 'out', m.set);
-        runTool(tool, ['--atlas', ...m.args, '-o', path.join(dir, 'sheet'), examples]);
-        if (!fs.existsSync(path.join(dir, 'sheet-2.json'))) throw new Error(`set ${m.set}: fewer than 3 pages; pick a smaller --max-size`);
-        // The same frames on one page, outside the pack: its animations are what
-        // the SpriteFrames over every page must hold.
-        const one = path.join(work, 'one-page', m.set);
-        const args = m.args.filter((a, i) => a !== '--max-size' && m.args[i - 1] !== '--max-size');
-        runTool(tool, ['--atlas', ...args, '-o', path.join(one, 'sheet'), examples]);
-        sets.push({ set: m.set, dir, onePage: path.join(one, 'sheet.json') });
-    }
-
     const input = path.join(work, 'in', 'awkward');
     for (const [name, from] of AWKWARD_NAMES) {
         const to = path.join(input, ...name.split('/')) + '.png';
@@ -121,6 +110,18 @@ export function makeSheets(tool, examples, work) {
     const awkward = path.join(work, 'out', 'awkward');
     runTool(tool, ['--atlas', '--colliders', '--normal-map', '-o', path.join(awkward, 'sheet'), input]);
     sets.push({ set: 'awkward', dir: awkward });
+
+    for (const m of PAGE_MODES) {
+        const dir = path.join(work, 'out', m.set);
+        runTool(tool, ['--atlas', ...m.args, '-o', path.join(dir, 'sheet'), m.awkward ? input : examples]);
+        if (!fs.existsSync(path.join(dir, 'sheet-2.json'))) throw new Error(`set ${m.set}: fewer than 3 pages; pick a smaller --max-size`);
+        // The same frames on one page, outside the pack: its animations are what
+        // the SpriteFrames over every page must hold.
+        const one = path.join(work, 'one-page', m.set);
+        const args = m.args.filter((a, i) => a !== '--max-size' && m.args[i - 1] !== '--max-size');
+        runTool(tool, ['--atlas', ...args, '-o', path.join(one, 'sheet'), m.awkward ? input : examples]);
+        sets.push({ set: m.set, dir, onePage: path.join(one, 'sheet.json') });
+    }
 
     const self = path.join(work, 'out', 'selfcheck');
     fs.cpSync(path.join(work, 'out', 'plain'), self, { recursive: true });
