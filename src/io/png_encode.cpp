@@ -28,7 +28,7 @@ using Png::PutU32At;
 
 namespace {
 
-// Two encoder settings, chosen by the image. Measured on a 2048 x 1024
+// Encoder settings, chosen by the image. Measured on a 2048 x 1024
 // atlas, half transparent, of flat-coloured and of shaded sprites: zlib
 // level 4 with the "up" filter on every row writes 150 KB / 812 KB in about
 // 40 / 80 ms, a third smaller than level 9 with run-length matching and
@@ -42,7 +42,7 @@ namespace {
 struct EncoderSettings {
     int level;
     int strategy;
-    uint8_t filter;  // the PNG filter type of every row
+    uint8_t filter;  // the PNG filter type of every RGBA row
 };
 constexpr uint8_t kFilterNone = 0;
 constexpr uint8_t kFilterUp = 2;
@@ -60,6 +60,7 @@ constexpr EncoderSettings kNoisySettings{1, Z_RLE, kFilterNone};
 // runs) and still deflates a quarter of the bytes faster than level 4 does
 // the RGBA rows; level 9 takes 2-8 % more for 3-7 times the time. Indexed
 // noise keeps the run-length settings: as small, and twice as fast.
+// (Indexed rows choose their filter as said, whatever the settings say.)
 constexpr EncoderSettings kIndexedSpriteSettings{6, Z_DEFAULT_STRATEGY, kFilterNone};
 constexpr int kMemoryLevel = 9;
 constexpr int kWindowBits = 15;
@@ -141,7 +142,6 @@ void PngEncoder::EncodeBand(size_t index) {
     const size_t stepRows = std::max<size_t>(1, kStepBytes / filteredRow);
     const auto filterRows = [&](size_t row, size_t count, uint8_t* out) {
         for (const size_t stop = row + count; row < stop; ++row, out += filteredRow) {
-            out[0] = settings.filter;
             if (palette_) {
                 const uint8_t* in = packedRow(row);
                 const bool repeats = row > 0 && std::memcmp(in, packedRow(row - 1), rowBytes) == 0;
@@ -153,6 +153,7 @@ void PngEncoder::EncodeBand(size_t index) {
                 }
                 continue;
             }
+            out[0] = settings.filter;
             const uint8_t* in = pixels + row * rowBytes;
             if (settings.filter == kFilterUp && row > 0) {
                 const uint8_t* above = in - rowBytes;
