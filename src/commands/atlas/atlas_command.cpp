@@ -11,6 +11,7 @@
 #include "atlas/documents.h"
 #include "atlas/inputs.h"
 #include "atlas/pages.h"
+#include "atlas/watch.h"
 #include "commands/commands.h"
 #include "io/file_io.h"
 #include "io/output_lock.h"
@@ -175,7 +176,6 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         return ReportUsage(err, "--atlas", "no INPUT given");
     }
     const std::string& prefix = settings.prefix;
-    const FrameFeatures& features = settings.features;
 
     // Before any input is read: a second run on the same prefix stops here,
     // and what a killed run left half-done is made whole.
@@ -185,13 +185,22 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
         ReportLine(err, error);
         return kStatusFailed;
     }
+    return settings.watch ? WatchAtlas(settings, lock, out, err) : PackAtlas(settings, lock, nullptr, out, err);
+}
 
+}  // namespace
+
+int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCache* cache, std::ostream& out,
+              std::ostream& err) {
+    const std::string& prefix = settings.prefix;
+    const FrameFeatures& features = settings.features;
+    std::string error;
     std::vector<InputFrame> frames;
     if (!GatherFrames(settings.operands, prefix, frames, err)) {
         return kStatusFailed;
     }
     Support::Progress progress(err);
-    if (!DecodeFrames(frames, settings, progress, err)) {
+    if (!DecodeCached(frames, settings, cache, progress, err)) {
         return kStatusFailed;
     }
     const EarlierRun earlier = ReadEarlierRun(prefix, features.normalMap);
@@ -272,8 +281,6 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
     Summarise(settings, frames.size(), packed.images.size(), atlases, fileCount, out);
     return kStatusOk;
 }
-
-}  // namespace
 
 int RunAtlas(const Arguments& args, std::ostream& out, std::ostream& err) {
     return Support::GuardMemory(err, [&]() { return RunAtlasChecked(args, out, err); });

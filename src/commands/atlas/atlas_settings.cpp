@@ -139,6 +139,8 @@ const CommandTable<AtlasSettings>& AtlasTable() {
             {{"--max-size", nullptr, "WxH", "largest atlas (default and limit: 8192x8192)"}, ApplyMaxSize},
             {{"--max-pages", nullptr, "N", "at most N atlas pages (default: as many as needed)"},
              ApplyMaxPages},
+            {{"--watch", nullptr, nullptr, "after packing, pack again whenever an input changes, until Ctrl-C"},
+             [](const std::string&, Settings& s, std::string&) { return s.watch = true; }},
             {{"--pot", nullptr, nullptr, "power-of-two atlas width and height"},
              [](const std::string&, Settings& s, std::string&) { return s.geometry.powerOfTwo = true; }},
             {{"--trim", nullptr, nullptr,

@@ -24,6 +24,7 @@ struct AtlasSettings {
     bool trim = false;
     bool dedupe = false;
     size_t maxPages = 0;  // 0: as many pages as the frames need
+    bool watch = false;  // pack again whenever the inputs change
     unsigned jobs = 1;  // all cores unless --jobs says otherwise
     FrameFeatures features;
     std::vector<std::string> operands;  // the INPUTs
