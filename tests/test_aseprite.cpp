@@ -194,26 +194,31 @@ TEST(Aseprite, EveryBlendModeMatchesThePlainModel) {
                                              Rgba(0, 0, 0, 0), Rgba(255, 255, 255, 255), Rgba(51, 51, 204, 255)};
     const std::vector<uint32_t> sources = {Rgba(30, 60, 90, 255), Rgba(250, 5, 128, 200), Rgba(128, 128, 128, 40),
                                            Rgba(90, 180, 20, 255), Rgba(0, 0, 0, 0), Rgba(255, 0, 0, 255)};
-    for (uint16_t mode = 0; mode < Velmora::kBlendModeCount; ++mode) {
-        W::Layer top;
-        top.blend = mode;
-        top.opacity = 200;
-        W::Cel bottom;
-        bottom.width = 6;
-        bottom.height = 1;
-        bottom.pixels = W::Rgba(backdrops);
-        W::Cel over = bottom;
-        over.layer = 1;
-        over.opacity = 230;
-        over.pixels = W::Rgba(sources);
-        const W::File file = OneFrame(6, 1, {W::Layer{}, top}, {bottom, over});
-        const AsepriteSprite sprite = Decode(file.Build());
-        const int opacity = VelmoraTest::BlendRef::Mul(230, 200);
-        for (size_t i = 0; i < sources.size(); ++i) {
-            // A fully transparent source pixel is the mask colour: not drawn.
-            const uint32_t want =
-                sources[i] == 0 ? backdrops[i] : VelmoraTest::BlendRef::Blend(mode, backdrops[i], sources[i], opacity);
-            EXPECT_EQ(sprite.frames[0].image.pixels[i], want) << "mode " << mode << " pixel " << i;
+    struct Opacity {
+        uint8_t cel, layer;
+    };
+    for (const Opacity o : {Opacity{230, 200}, Opacity{255, 255}}) {
+        for (uint16_t mode = 0; mode < Velmora::kBlendModeCount; ++mode) {
+            W::Layer top;
+            top.blend = mode;
+            top.opacity = o.layer;
+            W::Cel bottom;
+            bottom.width = 6;
+            bottom.height = 1;
+            bottom.pixels = W::Rgba(backdrops);
+            W::Cel over = bottom;
+            over.layer = 1;
+            over.opacity = o.cel;
+            over.pixels = W::Rgba(sources);
+            const W::File file = OneFrame(6, 1, {W::Layer{}, top}, {bottom, over});
+            const AsepriteSprite sprite = Decode(file.Build());
+            const int opacity = VelmoraTest::BlendRef::Mul(o.cel, o.layer);
+            for (size_t i = 0; i < sources.size(); ++i) {
+                // A fully transparent source pixel is the mask colour: not drawn.
+                const uint32_t want =
+                    sources[i] == 0 ? backdrops[i] : VelmoraTest::BlendRef::Blend(mode, backdrops[i], sources[i], opacity);
+                EXPECT_EQ(sprite.frames[0].image.pixels[i], want) << "mode " << mode << " pixel " << i;
+            }
         }
     }
 }

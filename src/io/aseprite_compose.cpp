@@ -214,6 +214,8 @@ private:
         if (x0 >= x1 || y0 >= y1) return true;
         if (!Spend(static_cast<uint64_t>((x1 - x0) * (y1 - y0)))) return false;
         const auto bpp = static_cast<size_t>(doc_.bytesPerPixel);
+        // Normal at full opacity leaves an opaque source pixel as it is.
+        const bool copyOpaque = mode == BlendMode::Normal && opacity == 255;
         for (int64_t row = y0; row < y1; ++row) {
             const uint8_t* from = pixels + (static_cast<size_t>(row - y) * static_cast<size_t>(width) +
                                             static_cast<size_t>(x0 - x)) * bpp;
@@ -221,7 +223,8 @@ private:
                            static_cast<size_t>(x0);
             for (int64_t col = x0; col < x1; ++col, from += bpp, ++to) {
                 uint32_t rgba = 0;
-                if (Source(from, rgba)) *to = BlendPixel(mode, *to, rgba, opacity);
+                if (!Source(from, rgba)) continue;
+                *to = copyOpaque && rgba >= 0xFF000000U ? rgba : BlendPixel(mode, *to, rgba, opacity);
             }
         }
         return true;
