@@ -86,8 +86,8 @@ bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& fra
     for (const Image& image : packed.images) {
         sizes.push_back(Size2D{image.width, image.height});
     }
-    plan = PlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
-                     settings.maxPages);
+    plan = RememberedPlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
+                               settings.maxPages);
     if (plan.failure != PagesFailure::None) {
         ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
         return false;

@@ -112,6 +112,38 @@ FileStamp StampOf(const std::string& path) {
     return stamp;
 }
 
+PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
+                              const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth,
+                              size_t maxPages) {
+    struct Remembered {
+        std::vector<Size2D> sizes;
+        std::vector<int64_t> previous;
+        AtlasGeometry geometry;
+        PackerKind packer;
+        int32_t shelfRowWidth;
+        size_t maxPages;
+        PagesPlan plan;
+    };
+    // A run plans once per scale, and a watch packs one set of scales, so
+    // the last few plans are all there is to remember.
+    constexpr size_t kRemembered = 8;
+    static std::vector<Remembered> remembered;
+    const auto same = [&](const Remembered& r) {
+        const auto sameSize = [](Size2D a, Size2D b) { return a.w == b.w && a.h == b.h; };
+        return r.previous == previousPage && r.geometry.padding == geometry.padding &&
+               r.geometry.extrude == geometry.extrude && r.geometry.powerOfTwo == geometry.powerOfTwo &&
+               r.geometry.maxWidth == geometry.maxWidth && r.geometry.maxHeight == geometry.maxHeight &&
+               r.packer == packer && r.shelfRowWidth == shelfRowWidth && r.maxPages == maxPages &&
+               std::equal(r.sizes.begin(), r.sizes.end(), frameSizes.begin(), frameSizes.end(), sameSize);
+    };
+    const auto found = std::find_if(remembered.begin(), remembered.end(), same);
+    if (found != remembered.end()) return found->plan;
+    PagesPlan plan = PlanPages(frameSizes, previousPage, geometry, packer, shelfRowWidth, maxPages);
+    if (remembered.size() == kRemembered) remembered.erase(remembered.begin());
+    remembered.push_back(Remembered{frameSizes, previousPage, geometry, packer, shelfRowWidth, maxPages, plan});
+    return plan;
+}
+
 bool DecodeCached(std::vector<InputFrame>& frames, const AtlasSettings& settings, FrameCache* cache,
                   Support::Progress& progress, std::ostream& err) {
     if (cache == nullptr) return DecodeFrames(frames, settings, progress, err);

@@ -14,6 +14,7 @@
 #include "atlas/inputs.h"
 #include "io/output_lock.h"
 #include "support/progress.h"
+#include "velmora/packing.h"
 
 namespace Velmora::Commands {
 
@@ -48,6 +49,13 @@ struct FrameCache {
 // next run. Without a cache, DecodeFrames itself.
 bool DecodeCached(std::vector<InputFrame>& frames, const AtlasSettings& settings, FrameCache* cache,
                   Support::Progress& progress, std::ostream& err);
+
+// PlanPages, remembering the plans of the last run: a re-pack whose frames
+// kept their sizes (the usual save) plans nothing again. PlanPages gives the
+// same plan for the same arguments, so the bytes written are the same.
+PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
+                              const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth,
+                              size_t maxPages);
 
 // One whole pack under `lock`, reported as a run of --atlas reports it; the
 // exit status of such a run.
