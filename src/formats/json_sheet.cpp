@@ -82,7 +82,7 @@ void AppendMeta(std::string& out, const Sheet& sheet) {
         }
         out += "],\n";
     }
-    out += "    \"scale\": \"1\"\n";
+    out += "    \"scale\": " + Text::JsonString(sheet.scale) + "\n";
     out += "  }\n";
 }
 
@@ -132,7 +132,7 @@ std::string BuildPhaserMultiAtlas(const std::vector<Sheet>& pages) {
         }
         out += "      \"format\": \"RGBA8888\",\n";
         out += "      \"size\": {\"w\": " + Int(sheet.width) + ", \"h\": " + Int(sheet.height) + "},\n";
-        out += "      \"scale\": 1,\n";
+        out += "      \"scale\": " + sheet.scale + ",\n";
         const std::vector<std::string> names = Text::UniqueDocumentNames(sheet.frames);
         out += "      \"frames\": [";
         for (size_t i = 0; i < sheet.frames.size(); ++i) {
@@ -149,7 +149,7 @@ std::string BuildPhaserMultiAtlas(const std::vector<Sheet>& pages) {
     out += "    \"app\": \"velmora2d\",\n";
     out += "    \"version\": \"" VELMORA_VERSION "\",\n";
     out += "    \"format\": \"RGBA8888\",\n";
-    out += "    \"scale\": \"1\"\n";
+    out += "    \"scale\": " + Text::JsonString(pages.empty() ? std::string("1") : pages.front().scale) + "\n";
     out += "  }\n}\n";
     return out;
 }

@@ -58,6 +58,7 @@ struct ImporterSettings {
     int sRGB = 1;
     int spriteMode = 2;
     int alphaIsTransparency = 1;
+    std::string pixelsPerUnit = "100";
 };
 
 // The texture settings, as Unity writes them. Choices: no mipmaps, point
@@ -109,7 +110,7 @@ void AppendTextureSettings(std::string& out, const ImporterSettings& s) {
            "  spriteMeshType: 1\n"
            "  alignment: 0\n"
            "  spritePivot: {x: 0.5, y: 0.5}\n"
-           "  spritePixelsToUnits: 100\n"
+           "  spritePixelsToUnits: " + s.pixelsPerUnit + "\n"
            "  spriteBorder: {x: 0, y: 0, z: 0, w: 0}\n"
            "  spriteGenerateFallbackPhysicsShape: 1\n"
            "  alphaUsage: 1\n"
@@ -240,7 +241,9 @@ std::string BuildUnityMeta(const Sheet& sheet, const std::string& guid, const Un
         }
     }
     out += "  externalObjects: {}\n";
-    AppendTextureSettings(out, ImporterSettings{});
+    ImporterSettings settings;
+    settings.pixelsPerUnit = sheet.pixelsPerUnit;
+    AppendTextureSettings(out, settings);
     out += "  spriteSheet:\n    serializedVersion: 2\n";
     if (names.empty()) {
         out += "    sprites: []\n";

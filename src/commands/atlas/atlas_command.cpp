@@ -1,6 +1,7 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -12,13 +13,16 @@
 #include "atlas/inputs.h"
 #include "atlas/pages.h"
 #include "atlas/watch.h"
+#include "atlas/scales.h"
 #include "commands/commands.h"
 #include "io/file_io.h"
 #include "io/output_lock.h"
 #include "io/output_set.h"
 #include "io/png_streams.h"
+#include "support/parallel.h"
 #include "support/progress.h"
 #include "support/report.h"
+#include "velmora/resample.h"
 
 namespace Velmora::Commands {
 
@@ -79,8 +83,9 @@ std::string PlanProblem(const PagesPlan& plan, const AtlasSettings& settings, co
 
 // Stage: which page every packed image goes on, and where. False after
 // reporting why not.
-bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& frames, const PackedImages& packed,
-               const std::vector<int64_t>& earlierPages, PagesPlan& plan, std::ostream& err) {
+bool PlanStage(const AtlasSettings& settings, const std::string& prefix, const std::vector<InputFrame>& frames,
+               const PackedImages& packed, const std::vector<int64_t>& earlierPages, PagesPlan& plan,
+               std::ostream& err) {
     std::vector<Size2D> sizes;
     sizes.reserve(packed.images.size());
     for (const Image& image : packed.images) {
@@ -89,7 +94,7 @@ bool PlanStage(const AtlasSettings& settings, const std::vector<InputFrame>& fra
     plan = RememberedPlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
                                settings.maxPages);
     if (plan.failure != PagesFailure::None) {
-        ReportProblem(err, settings.prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
+        ReportProblem(err, prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
         return false;
     }
     return true;
@@ -138,31 +143,155 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
     return staged && output.Commit(error);
 }
 
-void Summarise(const AtlasSettings& settings, size_t frames, size_t images, const std::vector<Image>& pages,
-               size_t files, std::ostream& out) {
+void Summarise(const AtlasSettings& settings, const std::string& suffix, size_t frames, size_t images,
+               const std::vector<Image>& pages, size_t files, std::ostream& out) {
+    const std::string prefix = settings.prefix + suffix;
     out << "Packed " << frames << (frames == 1 ? " frame" : " frames");
     if (images != frames) {
         out << " (" << images << " unique)";
     }
     if (pages.size() == 1) {
         out << " into a " << pages[0].width << "x" << pages[0].height << " atlas; wrote " << files
-            << " files: " << settings.prefix << ".png, .json, .tres, .png.meta";
+            << " files: " << prefix << ".png, .json, .tres, .png.meta";
         if (settings.features.normalMap) {
-            out << ", " << settings.prefix << "_n.png";
+            out << ", " << prefix << "_n.png";
         }
     } else {
         out << " into " << pages.size() << " atlas pages (";
         for (size_t p = 0; p < pages.size(); ++p) {
             out << (p == 0 ? "" : ", ") << pages[p].width << "x" << pages[p].height;
         }
-        out << "); wrote " << files << " files: " << PagePrefix(settings.prefix, 0, pages.size()) << " to "
-            << PagePrefix(settings.prefix, pages.size() - 1, pages.size()) << " .png, .json, .png.meta";
+        out << "); wrote " << files << " files: " << PagePrefix(settings.prefix, 0, pages.size()) << suffix << " to "
+            << PagePrefix(settings.prefix, pages.size() - 1, pages.size()) << suffix << " .png, .json, .png.meta";
         if (settings.features.normalMap) {
             out << ", _n.png";
         }
-        out << ", " << settings.prefix << ".multiatlas.json, " << settings.prefix << ".tres";
+        out << ", " << prefix << ".multiatlas.json, " << prefix << ".tres";
     }
-    out << " and " << settings.prefix << "/\n";
+    out << " and " << prefix << "/\n";
+}
+
+// One scale's whole output set, planned, composed and described; its
+// images stay here until they are written.
+struct Variant {
+    std::vector<Image> atlases;
+    std::vector<Image> normalAtlases;
+    std::vector<Io::PngPicture> pictures;
+    std::vector<Io::OutputFile> documents;
+    size_t frames = 0;
+    size_t images = 0;
+    size_t files = 0;
+};
+
+// Packs shaped `frames` into the files of one scale: PREFIX, or PREFIX@Sx of
+// a scale variant (pages PREFIX-N@Sx). False after reporting why not.
+bool PackVariant(const AtlasSettings& settings, ScaleFactor scale, std::vector<InputFrame>& frames,
+                 Support::Progress& progress, std::ostream& err, Variant& result) {
+    const FrameFeatures& features = settings.features;
+    const std::string suffix = ScaleSuffix(scale);
+    const std::string prefix = settings.prefix + suffix;
+    const EarlierRun earlier = ReadEarlierRun(settings.prefix, suffix, features.normalMap);
+    const PackedImages packed = PrepareImages(frames, settings.dedupe);
+
+    PagesPlan plan;
+    if (!PlanStage(settings, prefix, frames, packed, EarlierPages(frames, packed.slot, packed.images.size(), earlier), plan,
+                   err)) {
+        return false;
+    }
+    const size_t pageCount = plan.pages.size();
+    progress.Stage(pageCount == 1 ? "composing the atlas" : "composing the atlas pages");
+    std::vector<Image>& atlases = result.atlases;
+    if (!ComposePages(packed.images, plan, settings.geometry.extrude, atlases)) {
+        ReportProblem(err, prefix + ".png", "the frames could not be placed on the atlas");
+        return false;
+    }
+    std::vector<Formats::Polygons> polygons;
+    if (features.colliders) {
+        progress.Stage("tracing colliders");
+        polygons = TraceAll(packed.images, features, settings.jobs);
+    }
+    std::vector<Image>& normalAtlases = result.normalAtlases;
+    if (features.normalMap) {
+        progress.Stage("computing normal maps");
+        const std::vector<Image> normals =
+            packed.normals.empty() ? NormalMapAll(packed.images, features.strength, settings.jobs) : packed.normals;
+        if (!ComposePages(normals, plan, settings.geometry.extrude, normalAtlases)) {
+            ReportProblem(err, prefix + "_n.png", "the normal maps could not be placed");
+            return false;
+        }
+    }
+
+    // Where every packed image went, whatever its page.
+    AtlasPlan placed;
+    placed.positions.resize(packed.images.size());
+    for (size_t i = 0; i < packed.images.size(); ++i) {
+        placed.positions[i] = plan.pages[plan.pageOf[i]].positions[plan.indexOnPage[i]];
+    }
+    const std::vector<Formats::SheetFrame> entries = PlaceFrames(frames, packed, placed, polygons);
+    std::vector<PageDocuments> pages(pageCount);
+    // The atlas may be indexed; normal maps keep their RGBA bytes.
+    std::vector<Io::PngPicture>& pictures = result.pictures;
+    for (size_t p = 0; p < pageCount; ++p) {
+        PageDocuments& page = pages[p];
+        page.prefix = PagePrefix(settings.prefix, p, pageCount) + suffix;
+        const std::string base = Io::BaseName(page.prefix);
+        page.sheet.imageFile = base + ".png";
+        page.sheet.width = atlases[p].width;
+        page.sheet.height = atlases[p].height;
+        page.sheet.colliders = features.colliders;
+        page.sheet.scale = ScaleText(scale);
+        page.sheet.pixelsPerUnit = ScaleText(ScaleFactor{100 * scale.numerator, scale.denominator});
+        pictures.push_back({page.prefix + ".png", &atlases[p], Io::PngColours::IndexedWhenFew});
+        if (features.normalMap) {
+            page.sheet.normalMapFile = base + "_n.png";
+            pictures.push_back({page.prefix + "_n.png", &normalAtlases[p], Io::PngColours::Rgba});
+        }
+        const int64_t continues = plan.continues[p];
+        if (continues >= 0 && static_cast<size_t>(continues) < earlier.atlas.size()) {
+            page.kept.atlas = earlier.atlas[static_cast<size_t>(continues)];
+            if (static_cast<size_t>(continues) < earlier.normal.size()) {
+                page.kept.normalMap = earlier.normal[static_cast<size_t>(continues)];
+            }
+        }
+    }
+    for (size_t i = 0; i < frames.size(); ++i) {
+        pages[plan.pageOf[packed.slot[i]]].sheet.frames.push_back(entries[i]);
+    }
+    result.documents = BuildDocuments(prefix, settings.jsonArray, std::move(pages));
+    result.frames = frames.size();
+    result.images = packed.images.size();
+    return true;
+
+}
+
+// The frames of one scale variant: each source resampled, then trimmed and
+// mapped on its own pixels. False after reporting the frames that cannot
+// be scaled.
+bool ScaleFrames(const AtlasSettings& settings, ScaleFactor scale, const std::vector<InputFrame>& sources,
+                 std::vector<InputFrame>& scaled, std::ostream& err) {
+    scaled.assign(sources.size(), InputFrame{});
+    std::vector<std::string> errors(sources.size());
+    Support::ParallelFor(sources.size(), settings.jobs, [&](size_t i) {
+        InputFrame& frame = scaled[i];
+        frame.name = sources[i].name;
+        frame.path = sources[i].path;
+        ResampleResult result = ResampleImage(sources[i].image, scale, settings.filter);
+        if (result.failure != ResampleFailure::None) {
+            errors[i] = sources[i].path + ": at scale " + ScaleText(scale) + " " +
+                        std::to_string(result.size.w) + "x" + std::to_string(result.size.h) +
+                        " is larger than any atlas";
+            return;
+        }
+        frame.image = std::move(result.image);
+        ShapeFrame(frame, settings);
+    });
+    bool ok = true;
+    for (const std::string& error : errors) {
+        if (error.empty()) continue;
+        ReportLine(err, error);
+        ok = false;
+    }
+    return ok;
 }
 
 int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err) {
@@ -193,7 +322,6 @@ int RunAtlasChecked(const Arguments& args, std::ostream& out, std::ostream& err)
 int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCache* cache, std::ostream& out,
               std::ostream& err) {
     const std::string& prefix = settings.prefix;
-    const FrameFeatures& features = settings.features;
     std::string error;
     std::vector<InputFrame> frames;
     if (!GatherFrames(settings.operands, prefix, frames, err)) {
@@ -203,73 +331,30 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
     if (!DecodeCached(frames, settings, cache, progress, err)) {
         return kStatusFailed;
     }
-    const EarlierRun earlier = ReadEarlierRun(prefix, features.normalMap);
-    const PackedImages packed = PrepareImages(frames, settings.dedupe);
-
-    PagesPlan plan;
-    if (!PlanStage(settings, frames, packed, EarlierPages(frames, packed.slot, packed.images.size(), earlier), plan,
-                   err)) {
-        return kStatusFailed;
-    }
-    const size_t pageCount = plan.pages.size();
-    progress.Stage(pageCount == 1 ? "composing the atlas" : "composing the atlas pages");
-    std::vector<Image> atlases;
-    if (!ComposePages(packed.images, plan, settings.geometry.extrude, atlases)) {
-        ReportProblem(err, prefix + ".png", "the frames could not be placed on the atlas");
-        return kStatusFailed;
-    }
-    std::vector<Formats::Polygons> polygons;
-    if (features.colliders) {
-        progress.Stage("tracing colliders");
-        polygons = TraceAll(packed.images, features, settings.jobs);
-    }
-    std::vector<Image> normalAtlases;
-    if (features.normalMap) {
-        progress.Stage("computing normal maps");
-        const std::vector<Image> normals =
-            packed.normals.empty() ? NormalMapAll(packed.images, features.strength, settings.jobs) : packed.normals;
-        if (!ComposePages(normals, plan, settings.geometry.extrude, normalAtlases)) {
-            ReportProblem(err, prefix + "_n.png", "the normal maps could not be placed");
+    // Every scale's set is written in the one commit below: all or none.
+    std::vector<Variant> variants(settings.scales.size());
+    for (size_t k = 0; k < settings.scales.size(); ++k) {
+        const ScaleFactor scale = settings.scales[k];
+        std::vector<InputFrame> scaled;
+        if (HasScaleVariants(settings)) {
+            progress.Stage("scaling to " + ScaleText(scale));
+            if (!ScaleFrames(settings, scale, frames, scaled, err)) {
+                return kStatusFailed;
+            }
+        } else {
+            scaled = std::move(frames);
+        }
+        if (!PackVariant(settings, scale, scaled, progress, err, variants[k])) {
             return kStatusFailed;
         }
     }
-
-    // Where every packed image went, whatever its page.
-    AtlasPlan placed;
-    placed.positions.resize(packed.images.size());
-    for (size_t i = 0; i < packed.images.size(); ++i) {
-        placed.positions[i] = plan.pages[plan.pageOf[i]].positions[plan.indexOnPage[i]];
-    }
-    const std::vector<Formats::SheetFrame> entries = PlaceFrames(frames, packed, placed, polygons);
-    std::vector<PageDocuments> pages(pageCount);
-    // The atlas may be indexed; normal maps keep their RGBA bytes.
+    std::vector<Io::OutputFile> documents;
     std::vector<Io::PngPicture> pictures;
-    for (size_t p = 0; p < pageCount; ++p) {
-        PageDocuments& page = pages[p];
-        page.prefix = PagePrefix(prefix, p, pageCount);
-        const std::string base = Io::BaseName(page.prefix);
-        page.sheet.imageFile = base + ".png";
-        page.sheet.width = atlases[p].width;
-        page.sheet.height = atlases[p].height;
-        page.sheet.colliders = features.colliders;
-        pictures.push_back({page.prefix + ".png", &atlases[p], Io::PngColours::IndexedWhenFew});
-        if (features.normalMap) {
-            page.sheet.normalMapFile = base + "_n.png";
-            pictures.push_back({page.prefix + "_n.png", &normalAtlases[p], Io::PngColours::Rgba});
-        }
-        const int64_t continues = plan.continues[p];
-        if (continues >= 0 && static_cast<size_t>(continues) < earlier.atlas.size()) {
-            page.kept.atlas = earlier.atlas[static_cast<size_t>(continues)];
-            if (static_cast<size_t>(continues) < earlier.normal.size()) {
-                page.kept.normalMap = earlier.normal[static_cast<size_t>(continues)];
-            }
-        }
+    for (Variant& variant : variants) {
+        variant.files = variant.documents.size() + variant.pictures.size();
+        std::move(variant.documents.begin(), variant.documents.end(), std::back_inserter(documents));
+        pictures.insert(pictures.end(), variant.pictures.begin(), variant.pictures.end());
     }
-    for (size_t i = 0; i < frames.size(); ++i) {
-        pages[plan.pageOf[packed.slot[i]]].sheet.frames.push_back(entries[i]);
-    }
-    std::vector<Io::OutputFile> documents = BuildDocuments(prefix, settings.jsonArray, std::move(pages));
-    const size_t fileCount = documents.size() + pictures.size();
 
     progress.Stage("encoding and writing");
     const bool written = WriteStage(settings, lock, std::move(documents), pictures, error);
@@ -278,7 +363,11 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
         ReportLine(err, error);
         return kStatusFailed;
     }
-    Summarise(settings, frames.size(), packed.images.size(), atlases, fileCount, out);
+    for (size_t k = 0; k < variants.size(); ++k) {
+        const Variant& variant = variants[k];
+        Summarise(settings, ScaleSuffix(settings.scales[k]), variant.frames, variant.images, variant.atlases,
+                  variant.files, out);
+    }
     return kStatusOk;
 }
 

@@ -1,5 +1,7 @@
 #include "atlas/atlas_settings.h"
 
+#include "atlas/scales.h"
+
 #include "options.h"
 
 namespace Velmora::Commands {
@@ -83,6 +85,14 @@ bool ApplyMaxPages(const std::string& value, Settings& settings, std::string& er
     return true;
 }
 
+bool ApplyScale(const std::string& value, Settings& settings, std::string& error) {
+    return ParseScales(value, settings.scales, error);
+}
+
+bool ApplyFilter(const std::string& value, Settings& settings, std::string& error) {
+    return ParseFilter(value, settings.filter, error);
+}
+
 bool ApplyPadding(const std::string& value, Settings& settings, std::string& error) {
     int64_t number = 0;
     if (!ApplyCount("--padding", value, 0, 1024, number, error)) {
@@ -141,6 +151,11 @@ const CommandTable<AtlasSettings>& AtlasTable() {
              ApplyMaxPages},
             {{"--watch", nullptr, nullptr, "after packing, pack again whenever an input changes, until Ctrl-C"},
              [](const std::string&, Settings& s, std::string&) { return s.watch = true; }},
+            {{"--scale", nullptr, "S[,S...]", "write a scale variant per S, e.g. 1,0.5 (PREFIX@0.5x...)"},
+             ApplyScale},
+            {{"--filter", nullptr, "smooth|nearest",
+              "resampling for --scale (default: smooth; nearest for pixel art)"},
+             ApplyFilter},
             {{"--pot", nullptr, nullptr, "power-of-two atlas width and height"},
              [](const std::string&, Settings& s, std::string&) { return s.geometry.powerOfTwo = true; }},
             {{"--trim", nullptr, nullptr,
@@ -175,5 +190,9 @@ const CommandTable<AtlasSettings>& AtlasTable() {
 }
 
 std::vector<OptionHelp> AtlasOptions() { return OptionTexts(AtlasTable()); }
+
+bool HasScaleVariants(const AtlasSettings& settings) {
+    return settings.scales.size() != 1 || settings.scales[0].numerator != settings.scales[0].denominator;
+}
 
 }  // namespace Velmora::Commands

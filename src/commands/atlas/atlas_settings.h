@@ -9,6 +9,7 @@
 #include "command_line.h"
 #include "frame_features.h"
 #include "velmora/packing.h"
+#include "velmora/resample.h"
 
 namespace Velmora::Commands {
 
@@ -25,12 +26,18 @@ struct AtlasSettings {
     bool dedupe = false;
     size_t maxPages = 0;  // 0: as many pages as the frames need
     bool watch = false;  // pack again whenever the inputs change
+    std::vector<ScaleFactor> scales{ScaleFactor{1, 1}};  // a whole output set each
+    ResampleFilter filter = ResampleFilter::Smooth;
     unsigned jobs = 1;  // all cores unless --jobs says otherwise
     FrameFeatures features;
     std::vector<std::string> operands;  // the INPUTs
 };
 
 const CommandTable<AtlasSettings>& AtlasTable();
+
+// Whether the run writes any scale but 1: then every frame is resampled and
+// shaped per scale.
+bool HasScaleVariants(const AtlasSettings& settings);
 
 }  // namespace Velmora::Commands
 

@@ -251,6 +251,25 @@ bool GatherFrames(const std::vector<std::string>& inputs, const std::string& pre
     return FindFrames(inputs, prefix, frames, err) && OrderFrames(frames, err);
 }
 
+void ShapeFrame(InputFrame& frame, const AtlasSettings& settings) {
+    frame.sourceW = frame.image.width;
+    frame.sourceH = frame.image.height;
+    frame.stored = Area2D{0, 0, frame.image.width, frame.image.height};
+    frame.normal = Image{};
+    if (!settings.trim) return;
+    frame.stored = FindOpaqueBounds(frame.image);
+    // The map of the whole frame, cropped: computed on the trimmed frame
+    // its edges would see their own pixels repeated instead of the clear
+    // ones around them.
+    if (settings.features.normalMap) {
+        frame.normal = NormalMapImage(frame.image, settings.features.strength);
+    }
+    if (frame.stored.w != frame.image.width || frame.stored.h != frame.image.height) {
+        frame.image = CropImage(frame.image, frame.stored);
+        if (settings.features.normalMap) frame.normal = CropImage(frame.normal, frame.stored);
+    }
+}
+
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err) {
     // Every header first: a file that is no PNG, or a frame too large for
@@ -260,7 +279,7 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         if (!Io::ReadPngSize(frames[i].path, sizes[i], errors[i])) {
             errors[i] = frames[i].path + ": " + errors[i];
-        } else if (!settings.trim && !FitsAlone(sizes[i], settings)) {
+        } else if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(sizes[i], settings)) {
             errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
         }
     });
@@ -275,22 +294,8 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
         InputFrame& frame = frames[i];
         try {
             if (Io::ReadPngFile(frame.path, frame.image, errors[i])) {
-                frame.sourceW = frame.image.width;
-                frame.sourceH = frame.image.height;
-                frame.stored = Area2D{0, 0, frame.image.width, frame.image.height};
-                if (settings.trim) {
-                    frame.stored = FindOpaqueBounds(frame.image);
-                    // The map of the whole frame, cropped: computed on the
-                    // trimmed frame its edges would see their own pixels
-                    // repeated instead of the clear ones around them.
-                    if (settings.features.normalMap) {
-                        frame.normal = NormalMapImage(frame.image, settings.features.strength);
-                    }
-                    if (frame.stored.w != frame.image.width || frame.stored.h != frame.image.height) {
-                        frame.image = CropImage(frame.image, frame.stored);
-                        if (settings.features.normalMap) frame.normal = CropImage(frame.normal, frame.stored);
-                    }
-                }
+                // Scale variants shape each scale's own pixels later.
+                if (!HasScaleVariants(settings)) ShapeFrame(frame, settings);
             } else {
                 errors[i] = frame.path + ": " + errors[i];
             }

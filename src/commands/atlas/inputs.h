@@ -34,11 +34,17 @@ struct InputFrame {
 bool GatherFrames(const std::vector<std::string>& inputs, const std::string& prefix, std::vector<InputFrame>& frames,
                   std::ostream& err);
 
+// Sizes the frame from its decoded image and, with settings.trim, trims it
+// (and keeps the whole frame's normal map, cropped, for --normal-map).
+void ShapeFrame(InputFrame& frame, const AtlasSettings& settings);
+
 // Decodes every frame on settings.jobs threads, trimming each as soon as it
 // is decoded with settings.trim, so that at most one whole image per thread
 // is held at a time. Every file's header is read first, and nothing is
 // decoded when one is not a PNG, or (without trim) gives a frame that cannot
-// fit the atlas on its own. Reports every file that fails, in frame order.
+// fit the atlas on its own. With scale variants the frames stay whole, to
+// be resampled and shaped per scale. Reports every file that fails, in
+// frame order.
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err);
 

@@ -13,20 +13,20 @@ constexpr size_t kMaxEarlierPages = 4096;
 
 }  // namespace
 
-EarlierRun ReadEarlierRun(const std::string& prefix, bool normalMap) {
+EarlierRun ReadEarlierRun(const std::string& prefix, const std::string& suffix, bool normalMap) {
     EarlierRun earlier;
     const auto read = [&](const std::string& pagePrefix) {
         earlier.atlas.push_back(ReadKeptIds(pagePrefix + ".png.meta"));
         if (normalMap) earlier.normal.push_back(ReadKeptIds(pagePrefix + "_n.png.meta"));
     };
-    if (Io::GetPathKind(PagePrefix(prefix, 0, 2) + ".png.meta") == Io::PathKind::File) {
+    if (Io::GetPathKind(PagePrefix(prefix, 0, 2) + suffix + ".png.meta") == Io::PathKind::File) {
         for (size_t page = 0; page < kMaxEarlierPages; ++page) {
-            const std::string pagePrefix = PagePrefix(prefix, page, 2);
+            const std::string pagePrefix = PagePrefix(prefix, page, 2) + suffix;
             if (Io::GetPathKind(pagePrefix + ".png.meta") != Io::PathKind::File) break;
             read(pagePrefix);
         }
     } else {
-        read(prefix);
+        read(prefix + suffix);
     }
     return earlier;
 }

@@ -20,7 +20,8 @@ struct EarlierRun {
     std::vector<Formats::UnityKeptIds> atlas;   // by earlier page
     std::vector<Formats::UnityKeptIds> normal;  // by earlier page; empty without normal maps
 };
-EarlierRun ReadEarlierRun(const std::string& prefix, bool normalMap);
+// A scale variant's pages carry `suffix` ("@0.5x") after their number.
+EarlierRun ReadEarlierRun(const std::string& prefix, const std::string& suffix, bool normalMap);
 
 // For each packed image (`slot[i]` is frame i's image), the earlier page of
 // the first of its frames an earlier .meta names, or -1.

@@ -101,12 +101,12 @@ bool ParseFilter(const std::string& text, ResampleFilter& filter, std::string& e
     return true;
 }
 
-std::string ScaleSuffix(ScaleFactor scale) {
-    if (scale.numerator < 1 || scale.denominator < 1 || scale.numerator == scale.denominator) {
-        return "";
+std::string ScaleText(ScaleFactor scale) {
+    if (scale.numerator < 1 || scale.denominator < 1) {
+        return "0";
     }
     const int64_t denominator = scale.denominator;
-    std::string text = "@" + std::to_string(scale.numerator / denominator);
+    std::string text = std::to_string(scale.numerator / denominator);
     int64_t rest = scale.numerator % denominator;
     if (rest != 0) {
         text += '.';
@@ -116,7 +116,14 @@ std::string ScaleSuffix(ScaleFactor scale) {
             rest %= denominator;
         }
     }
-    return text + "x";
+    return text;
+}
+
+std::string ScaleSuffix(ScaleFactor scale) {
+    if (scale.numerator < 1 || scale.denominator < 1 || scale.numerator == scale.denominator) {
+        return "";
+    }
+    return "@" + ScaleText(scale) + "x";
 }
 
 }  // namespace Velmora::Commands

@@ -30,6 +30,10 @@ bool ParseScales(const std::string& text, std::vector<ScaleFactor>& scales, std:
 // "smooth" (painted art, the default) or "nearest" (pixel art).
 bool ParseFilter(const std::string& text, ResampleFilter& filter, std::string& error);
 
+// The factor as a decimal in its shortest form ("0.5", "2", "1"), to
+// kScalePlaces places, cut, not rounded.
+std::string ScaleText(ScaleFactor scale);
+
 // What follows PREFIX in a variant's file names: "" for 1, otherwise "@Sx"
 // with S in its shortest decimal form ("@0.5x", "@2x", "@0.0125x"), which
 // PixiJS reads back as the resolution (its pattern /@([0-9.]+)x/).

@@ -39,6 +39,10 @@ struct Sheet {
     int32_t width = 0;          // atlas size
     int32_t height = 0;
     bool colliders = false;     // frames carry polygons (possibly none each)
+    // A scale variant's factor as a decimal ("0.5"), and the Unity pixels
+    // per unit that keep its sprites the size of scale 1's.
+    std::string scale = "1";
+    std::string pixelsPerUnit = "100";
     std::vector<SheetFrame> frames;  // in bytewise name order
     // Page 0 of several: the other pages' JSON file names, which PixiJS
     // loads with it (meta.related_multi_packs).

@@ -1,7 +1,8 @@
-// --atlas over several pages, read back through the strict readers of each
-// format: every frame on one page with its exact pixels, the documents that
-// tie the pages together, Unity identities that follow their page, and
-// frames that stay on their page across re-packs.
+// --atlas output sets beyond one atlas, read back through the strict readers
+// of each format. Pages: every frame on one page with its exact pixels, the
+// documents that tie the pages together, Unity identities that follow their
+// page, and frames that stay on their page across re-packs. Scale variants:
+// a whole set per scale, sized and described for that scale.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -288,6 +289,175 @@ TEST(AtlasPages, FramesAndGuidsStayWithTheirPagesAcrossRepacks) {
         EXPECT_EQ(file.find("sheet-"), std::string::npos) << file << " was left behind";
     }
     EXPECT_EQ(GuidOf(dir / "out/sheet.png.meta"), guids[0]);
+}
+
+// A frame's size in a scale's own pixels, as the variant's JSON gives it.
+struct Sized {
+    int w, h;
+};
+
+std::map<std::string, Sized> SourceSizes(const fs::path& json) {
+    std::map<std::string, Sized> sizes;
+    const StrictJson::Value sheet = ReadJson(json);
+    for (const auto& [name, frame] : sheet.Get("frames")->members) {
+        const StrictJson::Value& source = *frame.Get("sourceSize");
+        sizes[name] = Sized{static_cast<int>(source.Num("w")), static_cast<int>(source.Num("h"))};
+    }
+    return sizes;
+}
+
+TEST(AtlasScales, EveryScaleIsAWholeSetSizedForItsScale) {
+    const TempFolder dir;
+    std::map<std::string, Image> sprites;
+    sprites["odd"] = Sprite(33, 17, 1);
+    sprites["even"] = Sprite(20, 8, 2);
+    sprites["tiny"] = Sprite(1, 3, 3);
+    for (const auto& [name, image] : sprites) WritePng(dir / ("in/" + name + ".png"), image);
+
+    // Scale 1 is exactly what a run without --scale writes there.
+    const Outcome plain = Atlas({"--normal-map", "-o", dir.Str("out/atlas"), dir.Str("in")});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::vector<std::string> single = {"atlas.png", "atlas.json", "atlas.tres", "atlas.png.meta",
+                                             "atlas_n.png", "atlas_n.png.meta", "atlas/odd.tres"};
+    std::map<std::string, std::string> before;
+    for (const std::string& file : single) before[file] = ReadText(dir / ("out/" + file));
+    const Outcome run = Atlas({"--normal-map", "--scale", "1,0.5,2", "-o", dir.Str("out/atlas"), dir.Str("in")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const std::string& file : single) {
+        EXPECT_EQ(ReadText(dir / ("out/" + file)), before[file]) << file;
+    }
+    struct Case {
+        const char* suffix;
+        const char* scale;
+        const char* pixelsPerUnit;
+        // ceil(side * scale), at least 1
+        std::map<std::string, std::pair<int, int>> sizes;
+    };
+    const Case cases[] = {
+        {"", "1", "100", {{"odd", {33, 17}}, {"even", {20, 8}}, {"tiny", {1, 3}}}},
+        {"@0.5x", "0.5", "50", {{"odd", {17, 9}}, {"even", {10, 4}}, {"tiny", {1, 2}}}},
+        {"@2x", "2", "200", {{"odd", {66, 34}}, {"even", {40, 16}}, {"tiny", {2, 6}}}},
+    };
+    for (const Case& c : cases) {
+        const std::string base = std::string("out/atlas") + c.suffix;
+        const StrictJson::Value sheet = ReadJson(dir / (base + ".json"));
+        EXPECT_EQ(sheet.Get("meta")->Get("scale")->text, c.scale) << c.suffix;
+        EXPECT_EQ(sheet.Get("meta")->Get("image")->text, std::string("atlas") + c.suffix + ".png");
+        const StrictPng::File png = ReadPng(dir / (base + ".png"));
+        EXPECT_EQ(png.width, static_cast<uint32_t>(sheet.Get("meta")->Get("size")->Num("w"))) << c.suffix;
+        for (const auto& [name, size] : SourceSizes(dir / (base + ".json"))) {
+            EXPECT_EQ(size.w, c.sizes.at(name).first) << c.suffix << " " << name;
+            EXPECT_EQ(size.h, c.sizes.at(name).second) << c.suffix << " " << name;
+        }
+        std::vector<UnityYaml::YamlLine> lines;
+        std::string error;
+        ASSERT_TRUE(UnityYaml::CheckUnityYaml(ReadText(dir / (base + ".png.meta")), lines, error)) << error;
+        EXPECT_EQ(UnityYaml::UnityValue(lines, 2, "spritePixelsToUnits"), c.pixelsPerUnit) << c.suffix;
+        EXPECT_TRUE(fs::exists(dir / (base + "_n.png"))) << c.suffix;
+        const GodotText::Result frames = GodotText::Parse(ReadText(dir / (base + ".tres")));
+        EXPECT_TRUE(frames.ok) << frames.error;
+        EXPECT_EQ(frames.doc.All("ext_resource").front()->AttrText("path"), std::string("atlas") + c.suffix + ".png");
+    }
+    // Every variant has its own Unity identity.
+    std::set<std::string> guids;
+    for (const char* suffix : {"", "@0.5x", "@2x"}) {
+        guids.insert(GuidOf(dir / (std::string("out/atlas") + suffix + ".png.meta")));
+    }
+    EXPECT_EQ(guids.size(), 3U);
+}
+
+// Soft edges keep their colour at half size (filtered with their alpha),
+// and pixel art stays exact with --filter nearest.
+TEST(AtlasScales, SoftEdgesKeepTheirColourAndPixelArtStaysExact) {
+    const TempFolder dir;
+    const uint32_t red = 0x0000E0U;
+    // Hidden colour under the clear pixels: black, as painting programs leave it.
+    WritePng(dir / "soft/disc.png", VelmoraTest::SoftDisc(64, 16, 30, red, 0));
+    const Outcome soft = Atlas({"--scale", "0.5", "-o", dir.Str("out/soft"), dir.Str("soft")});
+    ASSERT_EQ(soft.status, 0) << soft.err;
+    const StrictPng::File half = ReadPng(dir / "out/soft@0.5x.png");
+    Image decoded;
+    decoded.width = static_cast<int32_t>(half.width);
+    decoded.height = static_cast<int32_t>(half.height);
+    decoded.pixels = half.pixels;
+    size_t visible = 0;
+    for (const uint32_t pixel : decoded.pixels) visible += (pixel >> 24) != 0 ? 1 : 0;
+    EXPECT_GT(visible, 500U);
+    EXPECT_EQ(VelmoraTest::CountFringePixels(decoded, red, 2), 0U);
+    EXPECT_FALSE(fs::exists(dir / "out/soft.png")) << "only the scales asked for are written";
+
+    Image checker;
+    checker.width = 4;
+    checker.height = 2;
+    checker.pixels = {0xFF0000FFU, 0xFF00FF00U, 0xFFFF0000U, 0x00000000U,
+                      0xFFFFFFFFU, 0xFF000000U, 0x80123456U, 0xFF0000FFU};
+    WritePng(dir / "pixel/checker.png", checker);
+    const Outcome nearest = Atlas({"--scale", "2", "--filter", "nearest", "-o", dir.Str("out/px"), dir.Str("pixel")});
+    ASSERT_EQ(nearest.status, 0) << nearest.err;
+    const StrictJson::Value sheet = ReadJson(dir / "out/px@2x.json");
+    const Rect rect = RectOf(*sheet.Get("frames")->Get("checker"));
+    ASSERT_EQ(rect.w, 8);
+    const StrictPng::File big = ReadPng(dir / "out/px@2x.png");
+    for (int y = 0; y < 4; ++y) {
+        for (int x = 0; x < 8; ++x) {
+            const uint32_t want = checker.pixels[static_cast<size_t>((y / 2) * 4 + x / 2)];
+            EXPECT_EQ(big.pixels[static_cast<size_t>(rect.y + y) * big.width + static_cast<size_t>(rect.x + x)], want)
+                << x << "," << y;
+        }
+    }
+}
+
+// Pages of a scale variant are PREFIX-N@Sx, as PixiJS and AssetPack name
+// them, and page 0 of each scale names its own scale's pages; packing again
+// into the folder it reads takes none of them for frames.
+TEST(AtlasScales, PagesOfAVariantCarryTheScaleAfterTheirNumber) {
+    const TempFolder dir;
+    MakeSprites(dir / "in", {"b1", "b2", "b3", "b4", "b5"});
+    for (int run = 0; run < 2; ++run) {
+        const Outcome packed =
+            Atlas({"--scale", "2,1", "--max-size", "64x64", "-o", dir.Str("in/sheet"), dir.Str("in")});
+        ASSERT_EQ(packed.status, 0) << packed.err;
+        EXPECT_EQ(packed.out.find("Packed 5 frames"), 0U) << packed.out;
+    }
+    size_t pages = 0;
+    while (fs::exists(dir / ("in/sheet-" + std::to_string(pages) + "@2x.png"))) ++pages;
+    ASSERT_GE(pages, 2U);
+    const StrictJson::Value first = ReadJson(dir / "in/sheet-0@2x.json");
+    EXPECT_EQ(first.Get("meta")->Get("scale")->text, "2");
+    const StrictJson::Value* related = first.Get("meta")->Get("related_multi_packs");
+    ASSERT_NE(related, nullptr);
+    ASSERT_EQ(related->items.size(), pages - 1);
+    EXPECT_EQ(related->items[0].text, "sheet-1@2x.json");
+    const StrictJson::Value multi = ReadJson(dir / "in/sheet@2x.multiatlas.json");
+    EXPECT_EQ(multi.Get("textures")->items[0].Get("image")->text, "sheet-0@2x.png");
+    EXPECT_TRUE(fs::exists(dir / "in/sheet.json")) << "scale 1 fits one page here";
+}
+
+// One scale that cannot be made stops the whole run before anything is
+// written; a malformed --scale or --filter is a usage error.
+TEST(AtlasScales, RefusalsWriteNothing) {
+    const TempFolder dir;
+    WritePng(dir / "in/wide.png", Sprite(1200, 4, 5));
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--scale", "1,16"}, 2, "wide.png: at scale 16 19200x64 is larger than any atlas"},
+        {{"--scale", "1,8", "--max-size", "4096x4096"}, 2, "do not fit the atlas size limit 4096x4096: wide"},
+        {{"--scale", "0"}, 1, "--scale"},
+        {{"--scale", "0.5,0.50"}, 1, "--scale"},
+        {{"--filter", "bicubic"}, 1, "--filter"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"-o", dir.Str("out/atlas"), dir.Str("in")});
+        const Outcome run = Atlas(args);
+        EXPECT_EQ(run.status, c.status) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(dir / "out")) << c.message << ": something was written";
+    }
 }
 
 }  // namespace
