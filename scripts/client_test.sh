@@ -2,6 +2,8 @@
 # Loads sprite-sheet JSON files with the real clients in node (PixiJS 8,
 # Phaser 3 and 4, versions pinned in tests/clients/package-lock.json).
 # Usage: scripts/client_test.sh SHEET.json...
+# A PREFIX.anims.json among them is Phaser's animations file of the atlas
+# PREFIX.json: Phaser 3 and 4 load it with anims.fromJSON and play it.
 # Each sheet's image is the file its meta.image names, next to the JSON. A
 # sheet whose meta.related_multi_packs names other pages is page 0 of an atlas
 # of several pages (PREFIX-0.json): every page, and PREFIX.multiatlas.json for
@@ -25,7 +27,7 @@ work="${VELMORA_CLIENT_DIR:-$root/build/client-tests}"
 mkdir -p "$work"
 cp "$root/tests/clients/package.json" "$root/tests/clients/package-lock.json" \
     "$root/tests/clients/browser.mjs" "$root/tests/clients/load_sheet.mjs" \
-    "$root/tests/clients/load_pages.mjs" "$work/"
+    "$root/tests/clients/load_pages.mjs" "$root/tests/clients/load_anims.mjs" "$work/"
 stamp="$work/node_modules/.velmora-lock"
 if ! cmp -s "$work/package-lock.json" "$stamp" 2>/dev/null; then
     log="$work/npm-ci.log"
@@ -45,6 +47,11 @@ fi
 status=0
 for sheet in "$@"; do
     sheet="$(cd "$(dirname "$sheet")" && pwd)/$(basename "$sheet")"
+    # PREFIX.anims.json: Phaser's animations, with the atlas PREFIX.json.
+    case "$sheet" in *.anims.json)
+        node "$work/load_anims.mjs" "${sheet%.anims.json}.json" "${sheet%.anims.json}.png" "$sheet" || status=1
+        continue ;;
+    esac
     pages="$(node -e 'const d=JSON.parse(require("fs").readFileSync(process.argv[1],"utf8"));process.stdout.write((d.meta||{}).related_multi_packs===undefined?"one":"several")' "$sheet")" || {
         echo "$sheet: not readable as JSON" >&2
         status=1

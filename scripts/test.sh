@@ -40,6 +40,10 @@ client_stage() {
     "$tool" --atlas --max-size 32x32 --trim --dedupe --padding 1 \
         -o "$sheets/pages-trimmed/sheet" examples/sprites >/dev/null
     "$tool" --atlas --max-size 64x64 -o "$sheets/pages-names/sheet" "$sheets/names-in" >/dev/null
+    # Aseprite files beside the example PNGs: Phaser's animations file.
+    mkdir -p "$sheets/sprites-in"
+    build/default/tests/velmora_sprite_fixtures "$sheets/sprites-in"
+    "$tool" --atlas --trim -o "$sheets/sprites" examples/sprites "$sheets/sprites-in" >/dev/null
     for name in pages pages-trimmed pages-names; do
         if [ ! -f "$sheets/$name/sheet-2.json" ]; then
             echo "client stage: $name packed onto fewer than 3 pages; pick a smaller --max-size" >&2
@@ -48,7 +52,8 @@ client_stage() {
     done
     bash scripts/client_test.sh "$sheets/hash.json" "$sheets/array.json" "$sheets/trimmed.json" \
         "$sheets/names.json" "$sheets/names-array.json" "$sheets/pages/sheet-0.json" \
-        "$sheets/pages-trimmed/sheet-0.json" "$sheets/pages-names/sheet-0.json" || status=$?
+        "$sheets/pages-trimmed/sheet-0.json" "$sheets/pages-names/sheet-0.json" \
+        "$sheets/sprites.anims.json" || status=$?
     if [ "$status" -eq 77 ]; then
         echo "SKIPPED: the real-client loads need the npm registry"
         skipped=$((skipped + 1))

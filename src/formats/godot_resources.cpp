@@ -2,6 +2,8 @@
 // frame and one collider scene per frame. Written for format=3 as Godot's
 // loader reads it: ';' comments only, packed arrays as flat numbers, every
 // id declared before it is used, a .tres ending in its single [resource].
+#include <algorithm>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,26 @@ std::string NodeName(const std::string& utf8) {
 }
 
 
+// How Godot plays an animation: `speed` ticks a second, each frame
+// `duration` ticks. A timed animation's tick is the largest that divides
+// every frame's time and a second, so speed and durations are whole
+// numbers and duration / speed is each frame's time exactly; its frames are
+// spelt out to the end when it does not loop, as Godot plays them once.
+// Name sequences tick 10 times a second, one tick a frame.
+struct Timing {
+    int32_t unitMs = 100;
+    std::vector<size_t> frames;
+};
+
+Timing TimingOf(const Animation& animation, const std::vector<SheetFrame>& frames) {
+    if (!animation.timed) return Timing{100, animation.frames};
+    Timing timing{1000, PlayedFrames(animation)};
+    for (const size_t f : timing.frames) {
+        timing.unitMs = std::gcd(timing.unitMs, std::max(frames[f].durationMs, 1));
+    }
+    return timing;
+}
+
 }  // namespace
 
 std::string BuildGodotSpriteFrames(const Sheet& sheet, const std::string& imagePath,
@@ -111,7 +133,7 @@ std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::v
             frames.push_back(frame);
         }
     }
-    const auto animations = GroupAnimations(Text::UniqueDocumentNames(frames));
+    const auto animations = SheetAnimations(frames);
     out += "[resource]\nanimations = [";
     bool firstAnimation = true;
     for (const Animation& animation : animations) {
@@ -119,14 +141,16 @@ std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::v
         firstAnimation = false;
         out += "\"frames\": [";
         bool firstFrame = true;
-        for (const size_t frame : animation.frames) {
+        const Timing timing = TimingOf(animation, frames);
+        for (const size_t frame : timing.frames) {
             out += firstFrame ? "{\n" : ", {\n";
             firstFrame = false;
-            out += "\"duration\": 1.0,\n\"texture\": SubResource(\"frame_" + std::to_string(frame) +
-                   "\")\n}";
+            const int32_t units = animation.timed ? frames[frame].durationMs / timing.unitMs : 1;
+            out += "\"duration\": " + Int(units) + ".0,\n\"texture\": SubResource(\"frame_" +
+                   std::to_string(frame) + "\")\n}";
         }
-        out += "],\n\"loop\": true,\n\"name\": &" + Text::GodotString(animation.name) +
-               ",\n\"speed\": 10.0\n}";
+        out += "],\n\"loop\": " + std::string(animation.repeat == 0 ? "true" : "false") + ",\n\"name\": &" +
+               Text::GodotString(animation.name) + ",\n\"speed\": " + Int(1000 / timing.unitMs) + ".0\n}";
     }
     out += "]\n";
     return out;

@@ -43,6 +43,8 @@ void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
     out += indent + "\"spriteSourceSize\": {\"x\": " + Int(f.offsetX) + ", \"y\": " +
            Int(f.offsetY) + ", \"w\": " + Int(f.w) + ", \"h\": " + Int(f.h) + "},\n";
     out += indent + "\"sourceSize\": {\"w\": " + Int(f.sourceW) + ", \"h\": " + Int(f.sourceH) + "}";
+    // Frames of layered sprite files keep their time on screen, in ms.
+    if (f.durationMs > 0) out += ",\n" + indent + "\"duration\": " + Int(f.durationMs);
     if (colliders) out += ",\n" + indent + "\"polygons\": " + PolygonList(f.polygons);
     out += '\n';
 }
@@ -50,7 +52,7 @@ void AppendFrameFields(std::string& out, const SheetFrame& f, bool colliders,
 // Every animation, each as its frames' names in play order: the same list
 // as the Godot SpriteFrames, one-frame animations included.
 void AppendAnimations(std::string& out, const Sheet& sheet, const std::vector<std::string>& names) {
-    const std::vector<Animation> animations = sheet.animations ? *sheet.animations : GroupAnimations(names);
+    const std::vector<Animation> animations = sheet.animations ? *sheet.animations : SheetAnimations(sheet.frames);
     out += "  \"animations\": {";
     for (size_t a = 0; a < animations.size(); ++a) {
         out += a == 0 ? "\n" : ",\n";

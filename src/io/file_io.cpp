@@ -36,12 +36,18 @@ namespace {
 
 bool IsDotName(const std::string& name) { return !name.empty() && name[0] == '.'; }
 
-bool HasPngExtension(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string tail = name.substr(name.size() - 4);
+bool HasExtension(const std::string& name, const std::string& extension) {
+    if (name.size() < extension.size()) return false;
+    std::string tail = name.substr(name.size() - extension.size());
     std::transform(tail.begin(), tail.end(), tail.begin(),
                    [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
-    return tail == ".png";
+    return tail == extension;
+}
+
+bool HasPngExtension(const std::string& name) { return HasExtension(name, ".png"); }
+
+bool HasSpriteExtension(const std::string& name) {
+    return HasPngExtension(name) || HasExtension(name, ".aseprite") || HasExtension(name, ".ase");
 }
 
 struct Entry {
@@ -120,7 +126,10 @@ PathKind GetPathKind(const std::string& path) {
     return PathKind::Other;
 }
 
-bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std::string& error) {
+namespace {
+
+bool ListMatching(const std::string& folder, bool (*wanted)(const std::string&), std::vector<FoundFile>& files,
+                  std::string& error) {
     struct Pending {
         fs::path path;
         std::string relative;  // "" for the root, else "a/b/"
@@ -154,7 +163,7 @@ bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std:
             std::error_code statusError;
             if (fs::is_directory(entry.path, statusError)) {
                 queue.push_back(Pending{entry.path, relative + "/"});
-            } else if (HasPngExtension(entry.name)) {
+            } else if (wanted(entry.name)) {
                 // Anything else with the name (a dangling link, a device) is
                 // listed, and refused with its reason when it is read.
                 std::string path = prefix;
@@ -168,6 +177,16 @@ bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std:
               [](const FoundFile& a, const FoundFile& b) { return a.relative < b.relative; });
     files = std::move(found);
     return true;
+}
+
+}  // namespace
+
+bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std::string& error) {
+    return ListMatching(folder, HasPngExtension, files, error);
+}
+
+bool ListSpriteFiles(const std::string& folder, std::vector<FoundFile>& files, std::string& error) {
+    return ListMatching(folder, HasSpriteExtension, files, error);
 }
 
 std::string BaseName(const std::string& path) {

@@ -52,18 +52,28 @@ void ShareAnimations(std::vector<PageDocuments>& pages) {
         }
         pages[p].sheet.animations.emplace();
     }
-    for (const Formats::Animation& animation :
-         Formats::GroupAnimations(Formats::Text::UniqueDocumentNames(all))) {
+    for (const Formats::Animation& animation : Formats::SheetAnimations(all)) {
         const size_t page = pageOf[animation.frames.front()];
         const bool whole = std::all_of(animation.frames.begin(), animation.frames.end(),
                                        [&](size_t f) { return pageOf[f] == page; });
         if (!whole) continue;
-        Formats::Animation onPage{animation.name, {}};
+        Formats::Animation onPage = animation;
+        onPage.frames.clear();
         for (const size_t f : animation.frames) {
             onPage.frames.push_back(local[f]);
         }
         pages[page].sheet.animations->push_back(std::move(onPage));
     }
+}
+
+// Phaser's animations file is written for sets with layered sprite
+// files, whose timing no other Phaser document carries; PNG sequences
+// alone keep the files they always had.
+bool HasTimedFrames(const std::vector<Formats::Sheet>& sheets) {
+    return std::any_of(sheets.begin(), sheets.end(), [](const Formats::Sheet& sheet) {
+        return std::any_of(sheet.frames.begin(), sheet.frames.end(),
+                           [](const Formats::SheetFrame& frame) { return frame.durationMs > 0; });
+    });
 }
 
 }  // namespace
@@ -86,6 +96,10 @@ std::vector<Formats::SheetFrame> PlaceFrames(const std::vector<InputFrame>& fram
         entry.offsetX = frame.stored.x;
         entry.offsetY = frame.stored.y;
         entry.trimmed = entry.w != entry.sourceW || entry.h != entry.sourceH;
+        entry.durationMs = frame.durationMs;
+        entry.sprite = frame.sprite;
+        entry.spriteFrame = frame.spriteFrame;
+        entry.spriteTags = frame.spriteTags;
         if (!polygons.empty()) {
             entry.polygons = OffsetPolygons(polygons[s], frame.stored.x, frame.stored.y);
         }
@@ -116,6 +130,9 @@ std::vector<Io::OutputFile> BuildDocuments(const std::string& prefix, bool jsonA
         normals.push_back(sheet.normalMapFile);
     }
     if (several) AddText(files, prefix + ".multiatlas.json", Formats::BuildPhaserMultiAtlas(sheets));
+    if (HasTimedFrames(sheets)) {
+        AddText(files, prefix + ".anims.json", Formats::BuildPhaserAnimations(sheets, Io::BaseName(prefix)));
+    }
     AddText(files, prefix + ".tres", Formats::BuildGodotSpriteFrames(sheets, images, normals));
     for (const Formats::Sheet& sheet : sheets) {
         const bool normal = !sheet.normalMapFile.empty();

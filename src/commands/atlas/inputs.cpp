@@ -12,7 +12,9 @@
 
 #include <utf8proc.h>
 
+#include "atlas/sprite_files.h"
 #include "frame_features.h"
+#include "io/aseprite.h"
 #include "io/file_io.h"
 #include "io/png_io.h"
 #include "support/parallel.h"
@@ -99,7 +101,12 @@ bool FindFrames(const std::vector<std::string>& inputs, const std::string& prefi
     for (const std::string& input : inputs) {
         const Io::PathKind kind = Io::GetPathKind(input);
         if (kind == Io::PathKind::File) {
-            frames.push_back(MakeInput(Io::StripExtension(Io::BaseName(input)), input));
+            const std::string name = Io::StripExtension(Io::BaseName(input));
+            if (Io::IsAsepriteName(input)) {
+                ok = AddSpriteFrames(name, input, frames, err) && ok;
+            } else {
+                frames.push_back(MakeInput(name, input));
+            }
             continue;
         }
         if (kind != Io::PathKind::Folder) {
@@ -110,7 +117,7 @@ bool FindFrames(const std::vector<std::string>& inputs, const std::string& prefi
         }
         std::vector<Io::FoundFile> found;
         std::string error;
-        if (!Io::ListPngFiles(input, found, error)) {
+        if (!Io::ListSpriteFiles(input, found, error)) {
             ReportLine(err, error);
             ok = false;
             continue;
@@ -120,7 +127,9 @@ bool FindFrames(const std::vector<std::string>& inputs, const std::string& prefi
             ok = false;
         }
         for (Io::FoundFile& file : found) {
-            if (!own.Holds(file.path)) {
+            if (Io::IsAsepriteName(file.relative)) {
+                ok = AddSpriteFrames(Io::StripExtension(file.relative), file.path, frames, err) && ok;
+            } else if (!own.Holds(file.path)) {
                 frames.push_back(MakeInput(Io::StripExtension(file.relative), file.path));
             }
         }
@@ -277,7 +286,14 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     std::vector<std::string> errors(frames.size());
     std::vector<Size2D> sizes(frames.size());
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
-        if (!Io::ReadPngSize(frames[i].path, sizes[i], errors[i])) {
+        // A layered sprite file's header was read when its frames were named.
+        if (frames[i].spriteFrame >= 0) {
+            sizes[i] = Size2D{frames[i].sourceW, frames[i].sourceH};
+            if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(sizes[i], settings) &&
+                frames[i].spriteFrame == 0) {
+                errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
+            }
+        } else if (!Io::ReadPngSize(frames[i].path, sizes[i], errors[i])) {
             errors[i] = frames[i].path + ": " + errors[i];
         } else if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(sizes[i], settings)) {
             errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
@@ -288,12 +304,16 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     }
     // Then the pixels, each frame trimmed as soon as it is decoded, so no
     // more than one whole image per thread is held at a time.
+    // Each layered sprite file once, split into its frames.
+    DecodeSpriteFiles(frames, settings, errors);
     std::atomic<size_t> done{0};
     const std::thread::id caller = std::this_thread::get_id();
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         InputFrame& frame = frames[i];
         try {
-            if (Io::ReadPngFile(frame.path, frame.image, errors[i])) {
+            if (frame.spriteFrame >= 0) {
+                // Decoded with its file above.
+            } else if (Io::ReadPngFile(frame.path, frame.image, errors[i])) {
                 // Scale variants shape each scale's own pixels later.
                 if (!HasScaleVariants(settings)) ShapeFrame(frame, settings);
             } else {

@@ -25,6 +25,13 @@ struct InputFrame {
     int32_t sourceH = 0;
     Area2D stored;        // the part of the original that is packed
     Image normal;         // with --trim --normal-map: the original's normal map, cropped
+    // A frame of a layered sprite file (spriteFrame >= 0): the name of the
+    // file's animations, the frame's number in the file, and once decoded
+    // its time on screen and the file's tags. A PNG has spriteFrame -1.
+    std::string sprite;
+    int32_t spriteFrame = -1;
+    int32_t durationMs = 0;
+    std::vector<Formats::FrameTag> spriteTags;
 };
 
 // Finds the frames of every INPUT, sorted bytewise by name. The images a

@@ -31,6 +31,14 @@ struct SheetFrame {
     int32_t offsetY = 0;
     bool trimmed = false;   // stored pixels smaller than the original frame
     Polygons polygons;      // colliders in original-frame pixels, y down
+    // A frame of a layered sprite file: its time on screen, the name of
+    // the file's animations ("hero"), its number in the file and the file's
+    // tags (every frame of a file carries them). A PNG frame has no
+    // duration (0) and plays at the fixed rate.
+    int32_t durationMs = 0;
+    std::string sprite;
+    int32_t spriteFrame = 0;
+    std::vector<FrameTag> spriteTags;
 };
 
 struct Sheet {
@@ -60,6 +68,11 @@ struct Sheet {
 // suffixing later duplicates with "~2", "~3", ...).
 std::string DocumentName(const std::string& name);
 
+// The animations of these frames: layered sprite files' tags, and the
+// other frames grouped by name (see GroupAnimations); indices into
+// `frames`, names unique.
+std::vector<Animation> SheetAnimations(const std::vector<SheetFrame>& frames);
+
 // JSON sprite sheet, frames keyed by name ("hash") or as a list ("array").
 std::string BuildJsonHash(const Sheet& sheet);
 std::string BuildJsonArray(const Sheet& sheet);
@@ -78,6 +91,14 @@ std::string BuildGodotSpriteFrames(const std::vector<Sheet>& pages, const std::v
 // The multi-page atlas document Phaser's load.multiatlas reads: one entry
 // per page in `textures`, each with its image and its frames as a list.
 std::string BuildPhaserMultiAtlas(const std::vector<Sheet>& pages);
+
+// Every animation of the pages' frames in the form Phaser's
+// AnimationManager.toJSON writes and fromJSON reads, each frame taken from
+// the texture `textureKey`: timed animations with each frame's duration,
+// a ping-pong as a yoyo where its repeat count allows, and `repeat` as
+// Phaser counts it (-1 without end); name sequences at the fixed 10 frames
+// a second, looping.
+std::string BuildPhaserAnimations(const std::vector<Sheet>& pages, const std::string& textureKey);
 
 // One frame as a stand-alone AtlasTexture resource.
 std::string BuildGodotAtlasTexture(const SheetFrame& frame, const std::string& imagePath,

@@ -47,6 +47,25 @@ struct AsepriteSprite {
 // header cannot make it allocate or work without end.
 bool DecodeAseprite(const std::vector<uint8_t>& bytes, AsepriteSprite& sprite, std::string& error);
 
+// Whether a file name ends in ".aseprite" or ".ase", in any case.
+bool IsAsepriteName(const std::string& name);
+
+// What a file's header says: its frame count and canvas.
+struct AsepriteHeader {
+    int32_t frames = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Reads only the header of the file at `path` (UTF-8), so a run can name
+// every frame before decoding any. Refuses what DecodeAseprite would refuse
+// at its header ("not an Aseprite file", "file ends early", "no frames"),
+// anything but a regular file, and a file too large to read.
+bool ReadAsepriteHeader(const std::string& path, AsepriteHeader& header, std::string& error);
+
+// Reads and decodes the whole file at `path`.
+bool ReadAsepriteFile(const std::string& path, AsepriteSprite& sprite, std::string& error);
+
 }  // namespace Velmora::Io
 
 #endif  // VELMORA_IO_ASEPRITE_H

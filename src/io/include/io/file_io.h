@@ -39,6 +39,10 @@ struct FoundFile {
 // sub-folder cannot be read) returns false with `error` naming the path.
 bool ListPngFiles(const std::string& folder, std::vector<FoundFile>& files, std::string& error);
 
+// The same, listing layered sprite files (".aseprite", ".ase", any case)
+// beside the PNG files.
+bool ListSpriteFiles(const std::string& folder, std::vector<FoundFile>& files, std::string& error);
+
 // The file name part of a path ("a/b/c.png" -> "c.png"); both separators on
 // Windows.
 std::string BaseName(const std::string& path);
