@@ -89,7 +89,9 @@ struct FileWatch::State {
         for (; it != fs::directory_iterator(); it.increment(ec)) {
             const std::string name = it->path().filename().u8string();
             if (name.empty() || name[0] == '.' || !it->is_directory(ec)) continue;
-            if (!AddTree(path + "/" + name, seen, error)) return false;
+            std::string child = path;
+            child.append("/").append(name);
+            if (!AddTree(child, seen, error)) return false;
         }
         if (ec) {
             error = path + ": " + SystemReason(ec);

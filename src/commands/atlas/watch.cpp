@@ -151,11 +151,13 @@ bool DecodeCached(std::vector<InputFrame>& frames, const AtlasSettings& settings
     std::vector<bool> kept(frames.size(), false);
     std::vector<size_t> fresh;
     std::vector<InputFrame> decoding;
+    std::set<std::string> changed;
+    for (const std::string& path : cache->changed) changed.insert(SamePath(path));
     for (size_t i = 0; i < frames.size(); ++i) {
         stamps[i] = StampOf(frames[i].path);
         const auto found = cache->frames.find(frames[i].name);
         if (found != cache->frames.end() && found->second.frame.path == frames[i].path &&
-            found->second.stamp == stamps[i] && cache->changed.count(SamePath(frames[i].path)) == 0) {
+            found->second.stamp == stamps[i] && changed.count(SamePath(frames[i].path)) == 0) {
             frames[i] = found->second.frame;  // a copy: packing takes the images
             kept[i] = true;
         } else {

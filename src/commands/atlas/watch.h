@@ -40,7 +40,7 @@ struct FrameCache {
         InputFrame frame;
     };
     std::map<std::string, Entry> frames;
-    std::set<std::string> changed;  // paths
+    std::set<std::string> changed;  // paths, spelt any way ("a//b.png", "a\\b.png")
     size_t reused = 0;              // frames the last decode took from here
 };
 
