@@ -287,6 +287,10 @@ TEST(DecodePng, SaysWhatIsWrongWithTheFileInPlainWords) {
         {"no IEND, a row missing", kSignature + Header(2, 2, 8, 0) + Chunk("IDAT", StoredZlib(rows.substr(0, 3))),
          "image data too short"},
         {"a cut file", kSignature + Header(2, 2, 8, 0) + idat.substr(0, 14), "image data ends early"},
+        {"a file cut inside a text chunk before the image data",
+         kSignature + Header(2, 2, 8, 0) + Chunk("tEXt", "Comment").substr(0, 9), "file ends inside its tEXt chunk, before the image data"},
+        {"a chunk longer than the file before the image data",
+         kSignature + Header(2, 2, 8, 0) + std::string("\x3f\xff\xff\xffgAMA\0\0", 10), "file ends inside its gAMA chunk, before the image data"},
         {"a cut header", kSignature + Header(2, 2, 8, 0).substr(0, 12), "file ends inside the image header"},
     };
     for (const Case& c : cases) {

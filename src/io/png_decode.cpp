@@ -136,7 +136,9 @@ bool IsHeaderValueError(int code) {
 // its checksum, and whether the file ends inside an image data chunk.
 struct ChunkWalk {
     std::string badCrcChunk;  // empty when every whole chunk's checksum is right
+    std::string cutChunk;     // the chunk the file ends inside, if any
     bool cutInImageData = false;
+    bool sawImageData = false;
 };
 
 std::string ChunkName(const uint8_t* type) {
@@ -158,8 +160,10 @@ ChunkWalk WalkChunks(const uint8_t* data, size_t size) {
         const bool imageData = std::memcmp(type, "IDAT", 4) == 0;
         if (length + 12 > size - at) {
             walk.cutInImageData = imageData;
+            walk.cutChunk = ChunkName(type);
             break;
         }
+        walk.sawImageData = walk.sawImageData || imageData;
         const uLong crc = crc32_z(0, type, static_cast<size_t>(length) + 4);
         if (crc != GetU32At(data + at + 8 + length)) {
             walk.badCrcChunk = ChunkName(type);
@@ -238,6 +242,11 @@ std::string Explain(int code, const ChunkWalk& walk) {
     const bool ended = code == SPNG_EOF || code == SPNG_IO_EOF;
     if ((code == SPNG_ECHUNK_CRC || ended) && !walk.badCrcChunk.empty()) {
         return "bad CRC in chunk " + walk.badCrcChunk;
+    }
+    // Cut inside a chunk that comes before any image data: the image never
+    // started, and the chunk says where the file stops.
+    if (ended && !walk.sawImageData && !walk.cutInImageData && !walk.cutChunk.empty()) {
+        return "file ends inside its " + walk.cutChunk + " chunk, before the image data";
     }
     return DecodeError(code);
 }
