@@ -169,6 +169,7 @@ std::map<std::string, Played> ReadGodot(const fs::path& tres, const fs::path& js
 
 std::vector<std::string> Names(const std::string& file, const std::vector<int>& numbers) {
     std::vector<std::string> out;
+    out.reserve(numbers.size());
     for (const int k : numbers) out.push_back(file + "/" + std::to_string(k));
     return out;
 }
@@ -422,7 +423,7 @@ TEST(SpriteAtlas, ABrokenFileIsNamedOnOneLineAndNothingIsWritten) {
         std::set<std::string> written;
         if (fs::exists(dir / "out")) written = TreeOf(dir / "out");
         for (const std::string& entry : written) {
-            EXPECT_NE(entry.rfind("s", 0), 0U) << entry;
+            EXPECT_NE(entry.rfind('s', 0), 0U) << entry;
         }
     }
 }
