@@ -1,7 +1,8 @@
 // Speed of the engine's heavy operations, against plain baselines measured
 // in the same run: the normal map against its one-pixel-at-a-time reference,
 // the packer against a memcpy of the same bytes, the outline tracer per pixel
-// read, the collider tracer against one pass reading every pixel's alpha.
+// read, the collider tracer against one pass reading every pixel's alpha,
+// and resampling an atlas-sized image for a half-size scale variant.
 // Ratios are printed after the Google Benchmark table; machines are noisy,
 // so compare figures from one run only.
 //
@@ -19,6 +20,7 @@
 #include "velmora/packing.h"
 #include "velmora/collider.h"
 #include "velmora/image.h"
+#include "velmora/resample.h"
 #include "velmora_engine.h"
 #include "normal_map_internal.h"
 
@@ -237,6 +239,49 @@ void Collider(benchmark::State& state) {
 BENCHMARK(ColliderAlphaPass)->ArgsProduct({{256, 2048}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(Collider)->ArgsProduct({{256, 2048}, {0, 1}})->Unit(benchmark::kMillisecond);
 
+// An atlas-like image: 2048 x 2048 cut into 128-pixel cells, each holding a
+// sprite of 24 to 128 pixels across, noise inside a disc with a soft rim,
+// with transparent gaps between sprites.
+Velmora::Image AtlasLike() {
+    constexpr int32_t kSide = 2048;
+    constexpr int32_t kCell = 128;
+    std::mt19937 rng(2048);
+    Velmora::Image image{kSide, kSide, Pixels(static_cast<size_t>(kSide) * kSide, 0u)};
+    for (int32_t top = 0; top < kSide; top += kCell) {
+        for (int32_t left = 0; left < kSide; left += kCell) {
+            const auto r = static_cast<int64_t>(12 + rng() % 53);
+            const int64_t rim = r * 3 / 4;
+            for (int64_t y = -r; y < r; ++y) {
+                for (int64_t x = -r; x < r; ++x) {
+                    const int64_t d2 = x * x + y * y;
+                    if (d2 >= r * r) {
+                        continue;
+                    }
+                    const int64_t alpha = d2 <= rim * rim ? 255 : 255 * (r * r - d2) / (r * r - rim * rim);
+                    const size_t at = static_cast<size_t>(top + kCell / 2 + y) * kSide +
+                                      static_cast<size_t>(left + kCell / 2 + x);
+                    image.pixels[at] = (static_cast<uint32_t>(rng()) & 0x00FFFFFFu) | static_cast<uint32_t>(alpha) << 24;
+                }
+            }
+        }
+    }
+    return image;
+}
+
+// The half-size variant of a 2048 x 2048 atlas: Arg 0 smooth, Arg 1 nearest.
+void ResampleAtlasHalf(benchmark::State& state) {
+    const Velmora::Image image = AtlasLike();
+    const Velmora::ResampleFilter filter =
+        state.range(0) == 0 ? Velmora::ResampleFilter::Smooth : Velmora::ResampleFilter::Nearest;
+    for (auto _ : state) {
+        Velmora::ResampleResult result = Velmora::ResampleImage(image, {1, 2}, filter);
+        benchmark::DoNotOptimize(result.image.pixels.data());
+    }
+    CountPerPixel(state, static_cast<int64_t>(image.pixels.size()));
+}
+
+BENCHMARK(ResampleAtlasHalf)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Refuses to time a fast path that does not give the reference's bytes.
 bool FastPathsMatchReference() {
     const int32_t sizes[] = {256, 1024, 4096};
@@ -312,6 +357,13 @@ public:
                                 size, size, mask[0] == '0' ? "discs" : "noise", trace / pixels * 1e9,
                                 pass / pixels * 1e9, trace / pass);
                 }
+            }
+        }
+        for (const char* filter : {"0", "1"}) {
+            const double t = Best(std::string("ResampleAtlasHalf/") + filter);
+            if (t > 0) {
+                std::printf("resample 2048x2048 to 1024x1024, %s: %.1f ms, %.2f ns per input pixel\n",
+                            filter[0] == '0' ? "smooth" : "nearest", t * 1e3, t / (2048.0 * 2048.0) * 1e9);
             }
         }
     }

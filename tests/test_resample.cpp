@@ -79,7 +79,7 @@ TEST(ResampleImage, ScaledSizesRoundUpExactly) {
         {7, 5, {1, 4}, 2, 2},          {1, 1, {1, 100}, 1, 1},     {250, 3, {1, 100}, 3, 1},
         // 100 * 0.07 is 7.000000000000001 in double precision: 8 if rounded from that.
         {100, 300, {7, 100}, 7, 21},   {3, 3, {16, 1}, 48, 48},    {1024, 1, {16, 1}, 16384, 16},
-        {2, 7, {9, 10}, 2, 7},
+        {2, 7, {9, 10}, 2, 7},         {16384, 2, {1, 100}, 164, 1}, {3, 16384, {1, 16384}, 1, 1},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(Velmora::ScaledSide(c.width, c.factor), c.expectedWidth) << c.width;
