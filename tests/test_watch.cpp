@@ -16,6 +16,7 @@
 
 #include "atlas/watch.h"
 #include "io/png_io.h"
+#include "support/aseprite_writer.h"
 #include "support/child_process.h"
 #include "support/file_tree.h"
 #include "support/json_reader.h"
@@ -41,6 +42,26 @@ std::string PngBytes(int32_t width, int32_t height, uint32_t seed) {
 
 void WritePng(const fs::path& path, int32_t width, int32_t height, uint32_t seed = 1) {
     WriteText(path, PngBytes(width, height, seed));
+}
+
+// A layered sprite file of `frames` frames, each one opaque colour.
+void WriteSpriteFile(const fs::path& path, uint16_t width, uint16_t height, uint32_t frames) {
+    namespace Ase = VelmoraTest::Ase;
+    Ase::File file;
+    file.width = width;
+    file.height = height;
+    for (uint32_t f = 0; f < frames; ++f) {
+        Ase::Frame frame;
+        if (f == 0) frame.chunks.push_back(Ase::LayerChunk(Ase::Layer{}));
+        Ase::Cel cel;
+        cel.width = width;
+        cel.height = height;
+        cel.pixels = Ase::Rgba(std::vector<uint32_t>(size_t{width} * height, 0xFF102030U + f));
+        frame.chunks.push_back(Ase::CelChunk(cel));
+        file.frames.push_back(frame);
+    }
+    const Ase::Bytes bytes = file.Build();
+    WriteText(path, std::string(bytes.begin(), bytes.end()));
 }
 
 size_t Count(const std::string& text, const std::string& word) {
@@ -142,8 +163,12 @@ TEST(Watch, EveryKindOfChangeGivesOneRepackWithTheNewFrames) {
          {{"a", 14}, {"d", 12}, {"sub/e", 6}}},
         {"a new file in that folder", true, [&] { WritePng(in / "sub/f.png", 7, 7); },
          {{"a", 14}, {"d", 12}, {"sub/e", 6}, {"sub/f", 7}}},
+        {"a layered sprite file", true, [&] { WriteSpriteFile(in / "hero.aseprite", 5, 4, 2); },
+         {{"a", 14}, {"d", 12}, {"hero/0", 5}, {"hero/1", 5}, {"sub/e", 6}, {"sub/f", 7}}},
+        {"that file saved with another frame", true, [&] { WriteSpriteFile(in / "hero.aseprite", 5, 4, 3); },
+         {{"a", 14}, {"d", 12}, {"hero/0", 5}, {"hero/1", 5}, {"hero/2", 5}, {"sub/e", 6}, {"sub/f", 7}}},
         {"a file that is no image", false, [&] { WriteText(in / "notes.txt", "x"); },
-         {{"a", 14}, {"d", 12}, {"sub/e", 6}, {"sub/f", 7}}},
+         {{"a", 14}, {"d", 12}, {"hero/0", 5}, {"hero/1", 5}, {"hero/2", 5}, {"sub/e", 6}, {"sub/f", 7}}},
     };
     size_t packs = 1;
     for (const Step& step : steps) {
