@@ -7,7 +7,10 @@
 # Each sheet's image is the file its meta.image names, next to the JSON. A
 # sheet whose meta.related_multi_packs names other pages is page 0 of an atlas
 # of several pages (PREFIX-0.json): every page, and PREFIX.multiatlas.json for
-# Phaser, is loaded with it.
+# Phaser, is loaded with it. A sheet named PREFIX@Sx.json (PREFIX-0@Sx.json
+# for pages) is the scale-S variant of PREFIX.json (PREFIX-0.json) beside it:
+# loaded as any sheet at the resolution its name gives, then checked against
+# scale 1 as games pick and show variants.
 # Status: 0 all load, 1 a sheet fails to load (each problem printed),
 # 2 usage, 77 the npm registry cannot be reached to install the clients.
 set -euo pipefail
@@ -27,7 +30,8 @@ work="${VELMORA_CLIENT_DIR:-$root/build/client-tests}"
 mkdir -p "$work"
 cp "$root/tests/clients/package.json" "$root/tests/clients/package-lock.json" \
     "$root/tests/clients/browser.mjs" "$root/tests/clients/load_sheet.mjs" \
-    "$root/tests/clients/load_pages.mjs" "$root/tests/clients/load_anims.mjs" "$work/"
+    "$root/tests/clients/load_pages.mjs" "$root/tests/clients/load_anims.mjs" \
+    "$root/tests/clients/load_scales.mjs" "$work/"
 stamp="$work/node_modules/.velmora-lock"
 if ! cmp -s "$work/package-lock.json" "$stamp" 2>/dev/null; then
     log="$work/npm-ci.log"
@@ -57,6 +61,10 @@ for sheet in "$@"; do
         status=1
         continue
     }
+    # A scale variant, besides loading as any sheet: against its scale 1.
+    case "$(basename "$sheet")" in *@[0-9]*x.json)
+        node "$work/load_scales.mjs" "$sheet" || status=1 ;;
+    esac
     if [ "$pages" = several ]; then
         node "$work/load_pages.mjs" "$sheet" || status=1
         continue

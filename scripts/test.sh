@@ -17,7 +17,8 @@ stage() {
 
 # Packs the example sprites three ways, frames named as artists name
 # animation frames, and both onto several pages, and loads each sheet in the
-# pinned clients. Without the npm registry (status 77) the stage is reported
+# pinned clients; and scale variants, on one page and on several, each against
+# its scale 1. Without the npm registry (status 77) the stage is reported
 # as skipped, never as passed.
 skipped=0
 client_stage() {
@@ -44,16 +45,28 @@ client_stage() {
     mkdir -p "$sheets/sprites-in"
     build/default/tests/velmora_sprite_fixtures "$sheets/sprites-in"
     "$tool" --atlas --trim -o "$sheets/sprites" examples/sprites "$sheets/sprites-in" >/dev/null
+    # Scale variants: trimmed on their own pixels, shrunk by a factor that
+    # rounds sizes up, pixel art grown, and variants on several pages.
+    "$tool" --atlas --scale 1,0.5,0.3 --trim --padding 1 -o "$sheets/scales/sheet" examples/sprites >/dev/null
+    "$tool" --atlas --scale 2,1 --filter nearest --trim -o "$sheets/scales-up/sheet" examples/sprites >/dev/null
+    "$tool" --atlas --scale 1,0.5 --max-size 32x32 --normal-map \
+        -o "$sheets/scales-pages/sheet" examples/sprites >/dev/null
     for name in pages pages-trimmed pages-names; do
         if [ ! -f "$sheets/$name/sheet-2.json" ]; then
             echo "client stage: $name packed onto fewer than 3 pages; pick a smaller --max-size" >&2
             return 1
         fi
     done
+    if [ ! -f "$sheets/scales-pages/sheet-2@0.5x.json" ]; then
+        echo "client stage: scales-pages' 0.5x set packed onto fewer than 3 pages; pick a smaller --max-size" >&2
+        return 1
+    fi
     bash scripts/client_test.sh "$sheets/hash.json" "$sheets/array.json" "$sheets/trimmed.json" \
         "$sheets/names.json" "$sheets/names-array.json" "$sheets/pages/sheet-0.json" \
         "$sheets/pages-trimmed/sheet-0.json" "$sheets/pages-names/sheet-0.json" \
-        "$sheets/sprites.anims.json" || status=$?
+        "$sheets/sprites.anims.json" \
+        "$sheets/scales/sheet@0.5x.json" "$sheets/scales/sheet@0.3x.json" \
+        "$sheets/scales-up/sheet@2x.json" "$sheets/scales-pages/sheet-0@0.5x.json" || status=$?
     if [ "$status" -eq 77 ]; then
         echo "SKIPPED: the real-client loads need the npm registry"
         skipped=$((skipped + 1))

@@ -3,13 +3,15 @@
 // meta.related_multi_packs), and Phaser 3 and 4 `load.multiatlas` of
 // PREFIX.multiatlas.json (their loaders fetch the files). Every frame of every
 // page must be found by name, with its rectangle, its trim and its own page's
-// image.
+// image. The pages of a scale variant (PREFIX-0@0.5x.json, PREFIX-1@0.5x.json,
+// PREFIX@0.5x.multiatlas.json) are expected at the resolution their names give:
+// PixiJS divides every value by it, Phaser keeps the images' own pixels.
 //
 // What is expected comes from the page files themselves, found by listing the
 // folder (PREFIX-0.json, PREFIX-1.json, ... and their PNG headers), not from
 // what page 0 or the multiatlas claim. Exits 1 on any mismatch, printing each.
 //
-//   node load_pages.mjs PREFIX-0.json
+//   node load_pages.mjs PREFIX-0.json | PREFIX-0@Sx.json
 import { readdirSync, readFileSync, existsSync } from 'node:fs';
 import { createRequire } from 'node:module';
 import path from 'node:path';
@@ -17,20 +19,22 @@ import { pathToFileURL } from 'node:url';
 import { installBrowserGlobals, pngSize, serveFilesByXhr, usePixiInNode } from './browser.mjs';
 
 const [page0Path] = process.argv.slice(2);
-if (!page0Path || !/-0\.json$/.test(page0Path)) {
-  console.error('usage: node load_pages.mjs PREFIX-0.json');
+const named = /^(.*)-0(@([0-9]+(?:\.[0-9]+)?)x)?\.json$/.exec(path.basename(page0Path ?? ''));
+if (!named) {
+  console.error('usage: node load_pages.mjs PREFIX-0.json | PREFIX-0@Sx.json');
   process.exit(2);
 }
 const problems = [];
 const fail = (client, what) => problems.push(`${client}: ${what}`);
 const show = (v) => JSON.stringify(v);
 const dir = path.dirname(path.resolve(page0Path));
-const prefix = path.basename(page0Path).slice(0, -'-0.json'.length);
+const [, prefix, variant = ''] = named;
+const scale = named[3] === undefined ? 1 : Number(named[3]);
 
 // ---- The pages, as the folder holds them ---------------------------------
 const numbers = readdirSync(dir)
-  .filter((f) => f.startsWith(`${prefix}-`) && f.endsWith('.json'))
-  .map((f) => f.slice(prefix.length + 1, -'.json'.length))
+  .filter((f) => f.startsWith(`${prefix}-`) && f.endsWith(`${variant}.json`))
+  .map((f) => f.slice(prefix.length + 1, -`${variant}.json`.length))
   .filter((n) => /^(0|[1-9][0-9]*)$/.test(n))
   .map(Number)
   .sort((a, b) => a - b);
@@ -39,18 +43,19 @@ if (numbers.length < 2 || numbers.some((n, i) => n !== i)) {
   process.exit(1);
 }
 const pages = numbers.map((n) => {
-  const json = `${prefix}-${n}.json`;
+  const json = `${prefix}-${n}${variant}.json`;
   const data = JSON.parse(readFileSync(path.join(dir, json), 'utf8'));
-  const image = `${prefix}-${n}.png`;
+  const image = `${prefix}-${n}${variant}.png`;
   const page = { n, json, data, image, size: null, normal: null, frames: [] };
   if (data.meta?.image !== image) fail('JSON', `${json}: meta.image ${show(data.meta?.image)} is not ${image}`);
   if (!existsSync(path.join(dir, image))) fail('JSON', `${json}: no ${image} beside it`);
   else page.size = pngSize(path.join(dir, image));
+  if (!(parseFloat(data.meta?.scale) === scale)) fail('JSON', `${json}: meta.scale ${show(data.meta?.scale)}, the file name says ${scale}`);
   if (page.size && (data.meta?.size?.w !== page.size[0] || data.meta?.size?.h !== page.size[1])) {
     fail('JSON', `${json}: meta.size ${show(data.meta?.size)}, ${image} is ${page.size.join('x')}`);
   }
   if (data.meta?.normal_map !== undefined) {
-    page.normal = `${prefix}-${n}_n.png`;
+    page.normal = `${prefix}-${n}${variant}_n.png`;
     if (data.meta.normal_map !== page.normal) fail('JSON', `${json}: meta.normal_map ${show(data.meta.normal_map)} is not ${page.normal}`);
     else if (!existsSync(path.join(dir, page.normal))) fail('JSON', `${json}: no ${page.normal} beside it`);
     else if (page.size && show(pngSize(path.join(dir, page.normal))) !== show(page.size)) fail('JSON', `${page.normal} is not the size of ${image}`);
@@ -85,21 +90,22 @@ for (const p of pages) {
   }
 }
 
-const multiatlasName = `${prefix}.multiatlas.json`;
+const multiatlasName = `${prefix}${variant}.multiatlas.json`;
 const multiatlasPath = path.join(dir, multiatlasName);
 const multiatlas = existsSync(multiatlasPath) ? JSON.parse(readFileSync(multiatlasPath, 'utf8')) : null;
 if (!multiatlas) fail('JSON', `no ${multiatlasName} beside page 0`);
 
-function checkFrame(client, name, got, want) {
+// by: what the client divides the page's values by (PixiJS: the resolution).
+function checkFrame(client, name, got, want, by = 1) {
   const f = want.f;
   const rect = { x: got.x, y: got.y, w: got.w, h: got.h };
-  if (show(rect) !== show({ x: f.frame.x, y: f.frame.y, w: f.frame.w, h: f.frame.h })) {
-    fail(client, `${show(name)}: rectangle ${show(rect)} != ${show(f.frame)} of page ${want.page.n}`);
+  if (show(rect) !== show({ x: f.frame.x / by, y: f.frame.y / by, w: f.frame.w / by, h: f.frame.h / by })) {
+    fail(client, `${show(name)}: rectangle ${show(rect)} != ${show(f.frame)}${by === 1 ? '' : ` / ${by}`} of page ${want.page.n}`);
   }
-  if (got.sourceW !== f.sourceSize.w || got.sourceH !== f.sourceSize.h) {
-    fail(client, `${show(name)}: source size ${got.sourceW}x${got.sourceH}, the page says ${f.sourceSize.w}x${f.sourceSize.h}`);
+  if (got.sourceW !== f.sourceSize.w / by || got.sourceH !== f.sourceSize.h / by) {
+    fail(client, `${show(name)}: source size ${got.sourceW}x${got.sourceH}, the page says ${f.sourceSize.w}x${f.sourceSize.h}${by === 1 ? '' : ` / ${by}`}`);
   }
-  const offset = f.trimmed ? [f.spriteSourceSize.x, f.spriteSourceSize.y] : [0, 0];
+  const offset = f.trimmed ? [f.spriteSourceSize.x / by, f.spriteSourceSize.y / by] : [0, 0];
   if (show(got.offset) !== show(offset)) fail(client, `${show(name)}: drawn at ${show(got.offset)} of its source, the page says ${show(offset)}`);
 }
 
@@ -130,13 +136,14 @@ async function checkPixi() {
     checkFrame(client, name, {
       x: t.frame.x, y: t.frame.y, w: t.frame.width, h: t.frame.height,
       sourceW: t.orig.width, sourceH: t.orig.height, offset: t.trim ? [t.trim.x, t.trim.y] : [0, 0],
-    }, want);
+    }, want, scale);
+    if (t.source.resolution !== scale) fail(client, `${show(name)}: resolution ${t.source.resolution}, the file names say ${scale}`);
     // The texture draws from the image its page names, not another page's.
     if (t.source.label !== url(want.page.image)) {
       fail(client, `${show(name)}: drawn from ${show(t.source.label)}, not ${want.page.image}`);
     }
-    if (want.page.size && (t.source.width !== want.page.size[0] || t.source.height !== want.page.size[1])) {
-      fail(client, `${show(name)}: its image is ${t.source.width}x${t.source.height}, ${want.page.image} is ${want.page.size.join('x')}`);
+    if (want.page.size && (t.source.pixelWidth !== want.page.size[0] || t.source.pixelHeight !== want.page.size[1])) {
+      fail(client, `${show(name)}: its image is ${t.source.pixelWidth}x${t.source.pixelHeight}, ${want.page.image} is ${want.page.size.join('x')}`);
     }
   }
   console.warn = logged;
@@ -265,6 +272,6 @@ if (problems.length) {
 }
 const animations = pages.reduce((n, p) => n + Object.keys(p.data.animations ?? {}).length, 0);
 console.log(`${page0Path}: ${expected.size} frames on ${pages.length} pages${pages[0].normal ? ' with normal maps' : ''}`
-  + ` (${animations} animations within a page) found by name on their own page in PixiJS 8 (Assets.load of page 0)`
+  + ` (${animations} animations within a page) found by name on their own page in PixiJS 8 (Assets.load of page 0${scale === 1 ? '' : `, at resolution ${scale}`})`
   + `, Phaser 3 and Phaser 4 (load.multiatlas of ${multiatlasName})`);
 process.exit(0);

@@ -5,7 +5,9 @@
 // original size and offset; that PixiJS's sheet.animations holds every
 // animation of the JSON with its textures in order and an AnimatedSprite
 // plays the longest one, and that Phaser builds each animation from the
-// frame names. Exits 1 on any mismatch, printing each.
+// frame names. A scale variant (PREFIX@0.5x.json) is expected at the
+// resolution its name gives: PixiJS shows its frames divided by it, Phaser in
+// the image's own pixels. Exits 1 on any mismatch, printing each.
 //
 //   node load_sheet.mjs SHEET.json SHEET.png
 import { readFileSync } from 'node:fs';
@@ -26,6 +28,12 @@ const data = JSON.parse(readFileSync(jsonPath, 'utf8'));
 const png = readFileSync(pngPath);
 const pngWidth = png.readUInt32BE(16);
 const pngHeight = png.readUInt32BE(20);
+
+// The scale the file's name gives (PREFIX@0.5x.json -> 0.5), else 1. Its image
+// carries the same name, so PixiJS's resolver also reads the scale from it.
+const scaleText = /@([0-9]+(?:\.[0-9]+)?)x\.json$/.exec(path.basename(jsonPath))?.[1];
+const scale = scaleText === undefined ? 1 : Number(scaleText);
+if (!(parseFloat(data.meta?.scale) === scale)) fail('JSON', `meta.scale ${JSON.stringify(data.meta?.scale)}, the file name says ${scale}`);
 
 // The frames as the file states them: [name, entry] in file order.
 const layout = Array.isArray(data.frames) ? 'array' : 'hash';
@@ -59,10 +67,12 @@ const sameList = (a, b) => a.length === b.length && a.every((x, i) => x === b[i]
 installBrowserGlobals();
 
 // ---- Shared checks --------------------------------------------------------
-function checkRect(client, name, got, f) {
+// PixiJS divides every value by the sheet's resolution (by), Phaser keeps the
+// image's pixels.
+function checkRect(client, name, got, f, by = 1) {
   const want = f.frame;
-  if (got.x !== want.x || got.y !== want.y || got.w !== want.w || got.h !== want.h) {
-    fail(client, `${JSON.stringify(name)}: rectangle ${JSON.stringify(got)} != ${JSON.stringify(want)}`);
+  if (got.x !== want.x / by || got.y !== want.y / by || got.w !== want.w / by || got.h !== want.h / by) {
+    fail(client, `${JSON.stringify(name)}: rectangle ${JSON.stringify(got)} != ${JSON.stringify(want)}${by === 1 ? '' : ` / ${by}`}`);
   }
 }
 
@@ -77,12 +87,13 @@ async function checkPixi() {
     expected.forEach(([name, f], index) => {
       const t = textures[keyOf(name, index)];
       if (!t) { fail(client, `frame ${JSON.stringify(name)} not found`); return; }
-      checkRect(client, name, { x: t.frame.x, y: t.frame.y, w: t.frame.width, h: t.frame.height }, f);
-      if (t.orig.width !== f.sourceSize.w || t.orig.height !== f.sourceSize.h) {
+      if (t.source.resolution !== scale) fail(client, `${JSON.stringify(name)}: resolution ${t.source.resolution}, the file name says ${scale}`);
+      checkRect(client, name, { x: t.frame.x, y: t.frame.y, w: t.frame.width, h: t.frame.height }, f, scale);
+      if (t.orig.width !== f.sourceSize.w / scale || t.orig.height !== f.sourceSize.h / scale) {
         fail(client, `${JSON.stringify(name)}: source size ${t.orig.width}x${t.orig.height}`);
       }
       if (f.trimmed) {
-        if (!t.trim || t.trim.x !== f.spriteSourceSize.x || t.trim.y !== f.spriteSourceSize.y) {
+        if (!t.trim || t.trim.x !== f.spriteSourceSize.x / scale || t.trim.y !== f.spriteSourceSize.y / scale) {
           fail(client, `${JSON.stringify(name)}: trim offset ${t.trim ? `${t.trim.x},${t.trim.y}` : 'missing'}`);
         }
       } else if (t.trim) {
@@ -142,10 +153,12 @@ async function checkPixi() {
   const metaImage = data.meta.image;
   const expectedImage = path.basename(pngPath);
   if (metaImage !== expectedImage) fail('PixiJS Assets.load', `meta.image ${JSON.stringify(metaImage)} is not ${expectedImage}`);
+  const ownImage = path.basename(jsonPath).replace(/\.json$/, '.png');
+  if (metaImage !== ownImage) fail('JSON', `meta.image ${JSON.stringify(metaImage)} is not ${ownImage}, the image named as the JSON`);
   const loaded = await Assets.load({ src: pathToFileURL(path.resolve(jsonPath)).href});
   if (!loaded || !loaded.textures) { fail('PixiJS Assets.load', 'no spritesheet'); return; }
-  if (loaded.textureSource.width !== pngWidth || loaded.textureSource.height !== pngHeight) {
-    fail('PixiJS Assets.load', `image ${loaded.textureSource.width}x${loaded.textureSource.height}`);
+  if (loaded.textureSource.pixelWidth !== pngWidth || loaded.textureSource.pixelHeight !== pngHeight) {
+    fail('PixiJS Assets.load', `image ${loaded.textureSource.pixelWidth}x${loaded.textureSource.pixelHeight}`);
   }
   check('PixiJS Assets.load', loaded.textures);
   checkAnimations('PixiJS Assets.load', loaded);
@@ -228,5 +241,5 @@ if (problems.length) {
 }
 const played = layout === 'hash' && longest[1].length > 1 ? `, AnimatedSprite ${JSON.stringify(longest[0])} of ${longest[1].length}` : '';
 console.log(`${jsonPath}: ${expected.length} frames and ${animations.length} animations (${layout} layout${extras ? `, with ${extras}` : ''}) load in PixiJS 8 `
-  + `(Spritesheet, Assets.load${layout === 'array' ? '; keyed by index, as PixiJS reads arrays' : ''}${played}), Phaser 3 and Phaser 4`);
+  + `(Spritesheet, Assets.load${layout === 'array' ? '; keyed by index, as PixiJS reads arrays' : ''}${played}${scale === 1 ? '' : `; at resolution ${scale}`}), Phaser 3 and Phaser 4`);
 process.exit(0);
