@@ -354,6 +354,23 @@ TEST(SpriteAtlas, AFolderMixingPngSequencesAndSpriteFilesKeepsBothKindsOfAnimati
     EXPECT_EQ(godot.at("hero/run").ms, (std::vector<double>{70, 90}));
 }
 
+TEST(SpriteAtlas, EveryScaleVariantKeepsTheTimingUnderItsOwnTextureKey) {
+    const TempFolder dir;
+    WriteBytes(dir / "in/hero.aseprite", SpriteFile(8, 8, {70, 130}, {Ase::Tag{0, 1, 1, 0, "back"}}));
+    const Outcome r = Atlas({"--scale", "1,0.5", "-o", dir.Str("out/s"), dir.Str("in")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& variant : std::vector<std::string>{"s", "s@0.5x"}) {
+        SCOPED_TRACE(variant);
+        const auto phaser = ReadPhaser(dir / ("out/" + variant + ".anims.json"), variant);
+        ASSERT_EQ(phaser.count("hero/back"), 1U);
+        EXPECT_EQ(phaser.at("hero/back").frames, Names("hero", {1, 0}));
+        EXPECT_EQ(phaser.at("hero/back").ms, (std::vector<double>{130, 70}));
+        EXPECT_EQ(ReadJson(dir / ("out/" + variant + ".json")).Get("frames")->Get("hero/1")->Num("duration"), 130);
+        const auto godot = ReadGodot(dir / ("out/" + variant + ".tres"), dir / ("out/" + variant + ".json"));
+        EXPECT_EQ(godot.at("hero/back").ms, (std::vector<double>{130, 70}));
+    }
+}
+
 TEST(SpriteAtlas, PngInputsAloneWriteNoAnimationsFile) {
     const TempFolder dir;
     WritePng(dir / "in/coin_0.png", VelmoraTest::Sprite(4, 4, 1));

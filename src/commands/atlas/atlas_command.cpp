@@ -275,6 +275,11 @@ bool ScaleFrames(const AtlasSettings& settings, ScaleFactor scale, const std::ve
         InputFrame& frame = scaled[i];
         frame.name = sources[i].name;
         frame.path = sources[i].path;
+        // A layered sprite file's frame keeps its place in the file and its time.
+        frame.sprite = sources[i].sprite;
+        frame.spriteFrame = sources[i].spriteFrame;
+        frame.durationMs = sources[i].durationMs;
+        frame.spriteTags = sources[i].spriteTags;
         ResampleResult result = ResampleImage(sources[i].image, scale, settings.filter);
         if (result.failure != ResampleFailure::None) {
             errors[i] = sources[i].path + ": at scale " + ScaleText(scale) + " " +
