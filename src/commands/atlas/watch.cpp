@@ -10,6 +10,10 @@
 #include <tuple>
 #include <utility>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "commands/commands.h"
 #include "io/file_io.h"
 #include "io/file_watch.h"
@@ -73,6 +77,36 @@ bool TouchesFrames(const Look& look, const std::set<std::string>& changed) {
                        [&](const auto& frame) { return changed.count(std::get<1>(frame)) != 0; });
 }
 
+// When every change that may concern frames is to a file `look` already
+// holds as a frame, and that file is still there, brings those files'
+// stamps in `look` up to date and returns true: the frames are the same,
+// only their pixels changed. Otherwise (a file added or removed, a folder,
+// lost events) leaves `look` alone and returns false.
+bool RestampSaved(const std::vector<Io::FileChange>& changes, Look& look) {
+    std::set<std::string> saved;
+    for (const Io::FileChange& change : changes) {
+        if (!MayConcernFrames(change)) continue;
+        if (change.path.empty() || change.folder) return false;
+        saved.insert(SamePath(change.path));
+    }
+    std::vector<std::pair<size_t, FileStamp>> stamps;
+    std::set<std::string> found;
+    for (size_t i = 0; i < look.frames.size(); ++i) {
+        const std::string& path = std::get<1>(look.frames[i]);
+        if (saved.count(path) == 0) continue;
+        const FileStamp stamp = StampOf(path);
+        if (!stamp.known) return false;
+        stamps.emplace_back(i, stamp);
+        found.insert(path);
+    }
+    if (found.size() != saved.size()) return false;
+    for (const auto& [i, stamp] : stamps) {
+        std::get<3>(look.frames[i]) = stamp.size;
+        std::get<4>(look.frames[i]) = stamp.time;
+    }
+    return true;
+}
+
 // Watches every INPUT: a folder with all its folders, a file through its
 // folder, since editors often save by writing a new file and renaming it
 // over the old one.
@@ -101,6 +135,17 @@ bool WatchInputs(const AtlasSettings& settings, Io::FileWatch& watch, std::ostre
 
 FileStamp StampOf(const std::string& path) {
     FileStamp stamp;
+#ifndef _WIN32
+    // One call for both, where std::filesystem makes two: a watch stamps
+    // every frame's file on each change.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0) {
+        stamp.known = true;
+        stamp.size = static_cast<uintmax_t>(status.st_size);
+        stamp.time = static_cast<int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    }
+    return stamp;
+#else
     std::error_code sizeError;
     std::error_code timeError;
     const fs::path file = fs::u8path(path);
@@ -110,6 +155,7 @@ FileStamp StampOf(const std::string& path) {
     stamp.time = stamp.known ? static_cast<int64_t>(time.time_since_epoch().count()) : 0;
     if (!stamp.known) stamp.size = 0;
     return stamp;
+#endif
 }
 
 PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
@@ -212,12 +258,16 @@ int WatchAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, std::o
             if (!change.path.empty()) cache.changed.insert(SamePath(change.path));
         }
         if (!concerned) continue;
-        Look now = LookAtInputs(settings);
-        if (now == last && !TouchesFrames(now, cache.changed)) {
-            cache.changed.clear();  // the tool's own outputs, or nothing that shows
-            continue;
+        // A save of frames already packed (the usual change) goes straight
+        // to the pack; anything else first looks at all the inputs.
+        if (!RestampSaved(changes, last)) {
+            Look now = LookAtInputs(settings);
+            if (now == last && !TouchesFrames(now, cache.changed)) {
+                cache.changed.clear();  // the tool's own outputs, or nothing that shows
+                continue;
+            }
+            last = std::move(now);
         }
-        last = std::move(now);
         PackAtlas(settings, lock, &cache, out, err);
         out.flush();
         err.flush();
