@@ -2,8 +2,8 @@
 # Packs generated sprite sets with free-tex-packer-core and with AssetPack's
 # texture-packer pipe (npm, versions locked by bench/peers/package-lock.json)
 # and with `velmora2d --atlas`, and prints per set and tool: median wall time
-# of N runs, median peak RSS, atlas area and atlas PNG size; then velmora2d's
-# speed ratio, area and PNG size against each peer, its memory budget
+# of N runs (and of CPU time), median peak RSS, atlas area and atlas PNG size;
+# then velmora2d's speed ratios, area and PNG size against each peer, its memory budget
 # 1.5 x (decoded inputs + atlas) + 32 MiB, and how long creating as many empty
 # files as velmora2d wrote takes right after each of its runs (the file
 # system's floor). Sets: bench/peers/make_sets.py (grid32, mixed, drawn) and
@@ -84,7 +84,7 @@ if [ "$peer_only" -eq 0 ] && ! "$velmora" --atlas --help >/dev/null 2>&1; then
 fi
 
 # run TOOL SET INDEX: one timed run (timed.py, the same for every tool); its
-# "wall_seconds peak_kib" go to OUT/time, and OUT/atlas.png is the atlas.
+# "wall_seconds peak_kib cpu_seconds" go to OUT/time, and OUT/atlas.png is the atlas.
 run() {
     local tool="$1" set="$2" k="$3" out="$work/out/$1-$2-$3"
     mkdir -p "$out"
@@ -133,15 +133,17 @@ def png_size(path):
         return struct.unpack(">II", f.read(24)[16:24])
 
 def measure(tool, name):
-    """(median wall s, median peak RSS MiB, width, height, PNG bytes)"""
-    walls, rss = [], []
+    """(median wall s, median peak RSS MiB, width, height, PNG bytes, median CPU s)"""
+    walls, rss, cpus = [], [], []
     for k in range(1, runs + 1):
-        wall, kib = open(os.path.join(work, "out", "%s-%s-%d" % (tool, name, k), "time")).read().split()[-2:]
+        wall, kib, cpu = open(os.path.join(work, "out", "%s-%s-%d" % (tool, name, k), "time")).read().split()
         walls.append(float(wall))
         rss.append(int(kib))
+        cpus.append(float(cpu))
     png = os.path.join(work, "out", "%s-%s-1" % (tool, name), "atlas.png")
     w, h = png_size(png)
-    return statistics.median(walls), statistics.median(rss) / 1024.0, w, h, os.path.getsize(png)
+    return (statistics.median(walls), statistics.median(rss) / 1024.0, w, h, os.path.getsize(png),
+            statistics.median(cpus))
 
 def files_baseline(name):
     """(files velmora2d wrote, median seconds to create as many empty ones)"""
@@ -150,8 +152,8 @@ def files_baseline(name):
     return int(rows[0][0]), statistics.median(float(r[1]) for r in rows)
 
 def row(label, m):
-    print("  %-15s %6.3f s  %7.1f MiB  atlas %5dx%-5d = %9d px  png %9d B"
-          % (label, m[0], m[1], m[2], m[3], m[2] * m[3], m[4]))
+    print("  %-15s %6.3f s (cpu %6.3f s)  %7.1f MiB  atlas %5dx%-5d = %9d px  png %9d B"
+          % (label, m[0], m[5], m[1], m[2], m[3], m[2] * m[3], m[4]))
 
 print("%s vs velmora2d --atlas --packer maxrects; median of %d runs; %d cores; load %.2f %.2f %.2f; in %s"
       % ((versions, runs, os.cpu_count()) + os.getloadavg() + (shm,)))
@@ -168,8 +170,8 @@ for name in sets:
         budget = 1.5 * (decoded + v[2] * v[3] * 4) / 2**20 + 32
         row("velmora2d", v)
         for label, p in peers:
-            print("  vs %-15s speed %5.1fx  area %.3f  png %.4f"
-                  % (label, p[0] / v[0], v[2] * v[3] / (p[2] * p[3]), v[4] / p[4]))
+            print("  vs %-15s speed %5.1fx (cpu %5.1fx)  area %.3f  png %.4f"
+                  % (label, p[0] / v[0], p[5] / v[5], v[2] * v[3] / (p[2] * p[3]), v[4] / p[4]))
         print("  memory budget %.1f MiB (%s); creating velmora2d's %d files empty takes %.3f s here"
               % ((budget, "within" if v[1] <= budget else "OVER") + files_baseline(name)))
     elif pack_sizes:
