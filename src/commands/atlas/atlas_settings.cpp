@@ -135,9 +135,11 @@ const CommandTable<AtlasSettings>& AtlasTable() {
         "  PREFIX.png.meta     Unity import settings, one sprite per frame\n"
         "Frames that do not fit one --max-size page go on more pages, each written\n"
         "as PREFIX-0, PREFIX-1, ... with PREFIX.multiatlas.json for Phaser.\n"
-        "INPUT is a PNG file or a folder searched recursively for *.png. A frame\n"
-        "is named by its path relative to its folder (or its file name), without\n"
-        "the extension, with '/' between folders.\n"
+        "INPUT is a PNG or Aseprite file, or a folder searched recursively for\n"
+        "*.png, *.aseprite and *.ase. A frame is named by its path relative to its\n"
+        "folder (or its file name), without the extension, with '/' between\n"
+        "folders; an Aseprite file's frames add '/' and their number (hero/0), its\n"
+        "tags are timed animations, and PREFIX.anims.json holds them for Phaser.\n"
         "\n",
         {
             {{"--output", "-o", "PREFIX", "where to write (default: atlas)"}, ApplyOutput},
