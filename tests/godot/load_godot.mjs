@@ -44,11 +44,21 @@ const pack = [
     { path: 'velmora_check/check.gd', data: fs.readFileSync(path.join(here, 'check.gd')) },
 ];
 const list = { pngs: [], files: [] };
+// A set is one output set of a folder (home): PREFIX.* with PREFIX 'sheet' and,
+// for a scale variant, its suffix ('sheet@0.5x'). Every file of a folder is
+// packed once; a set's own are its SpriteFrames and the files under PREFIX/.
+const packed = new Set();
 for (const s of sets) {
-    s.files = filesBelow(s.dir).filter((f) => /\.(png|tres|tscn)$/.test(f));
-    for (const f of s.files) {
-        pack.push({ path: res(s.set, f), data: fs.readFileSync(path.join(s.dir, ...f.split('/'))) });
-        (f.endsWith('.png') ? list.pngs : list.files).push(res(s.set, f));
+    s.home ??= s.set;
+    s.variant ??= '';
+    s.prefix = `sheet${s.variant}`;
+    const files = filesBelow(s.dir).filter((f) => /\.(png|tres|tscn)$/.test(f));
+    s.files = files.filter((f) => f === `${s.prefix}.tres` || f.startsWith(`${s.prefix}/`));
+    if (packed.has(s.home)) continue;
+    packed.add(s.home);
+    for (const f of files) {
+        pack.push({ path: res(s.home, f), data: fs.readFileSync(path.join(s.dir, ...f.split('/'))) });
+        (f.endsWith('.png') ? list.pngs : list.files).push(res(s.home, f));
     }
 }
 for (const c of colliders) {
@@ -84,9 +94,21 @@ for (const s of sets) {
     const setProblems = [];
     // One page: sheet.json. Several: sheet-N.json as the folder holds them, each
     // frame with its own page's images, and the animations of the same frames
-    // packed onto one page.
-    const pages = s.onePage ? pageSheets(s, setProblems) : [JSON.parse(fs.readFileSync(path.join(s.dir, 'sheet.json'), 'utf8'))];
-    const pngsOf = (page) => ({ atlas: res(s.set, page.meta.image), normal: page.meta.normal_map ? res(s.set, page.meta.normal_map) : null });
+    // packed onto one page. A scale variant's carry its suffix (sheet@0.5x.json).
+    const pages = setDocuments(s, s.variant, setProblems);
+    if (s.variant) {
+        // A scale variant: the scale its name gives, scale 1's frames by name.
+        const scale = Number(s.variant.slice(1, -1));
+        pages.forEach((page, n) => {
+            if (!(parseFloat(page.meta.scale) === scale)) setProblems.push(`${documentName(s, s.variant, n)}: meta.scale ${JSON.stringify(page.meta.scale)}, the name says ${scale}`);
+        });
+        const names = (docs) => docs.flatMap((d) => sheetFrames(d).map((f) => f.name)).sort();
+        const scale1 = names(setDocuments(s, '', setProblems));
+        if (JSON.stringify(names(pages)) !== JSON.stringify(scale1)) {
+            setProblems.push(`frames ${JSON.stringify(names(pages))}, scale 1 has ${JSON.stringify(scale1)}`);
+        }
+    }
+    const pngsOf = (page) => ({ atlas: res(s.home, page.meta.image), normal: page.meta.normal_map ? res(s.home, page.meta.normal_map) : null });
     const sheet = s.onePage
         ? { pages: pages.map((page) => ({ sheet: page, pngs: pngsOf(page) })), animations: JSON.parse(fs.readFileSync(s.onePage, 'utf8')).animations }
         : pages[0];
@@ -107,35 +129,37 @@ for (const s of sets) {
             setProblems.push(`the pages hold frames ${JSON.stringify(names)}, one page holds ${JSON.stringify(onePage)}`);
         }
     }
-    const framesFile = res(s.set, 'sheet.tres');
+    const framesFile = res(s.home, `${s.prefix}.tres`);
     if (!problems.has(framesFile)) problems.set(framesFile, ['missing: the tool wrote no SpriteFrames']);
     else if (usable(framesFile)) note(framesFile, spriteFramesProblems(result(framesFile), sheet, pngs));
 
     // Per-frame files, and the scenes beside them.
-    const stems = s.files.filter((f) => f.startsWith('sheet/') && f.endsWith('.tres')).map((f) => f.slice(6, -5));
-    const textures = new Map(stems.filter((st) => usable(res(s.set, `sheet/${st}.tres`)))
-        .map((st) => [st, result(res(s.set, `sheet/${st}.tres`))]));
+    const own = (st, ext) => res(s.home, `${s.prefix}/${st}.${ext}`);
+    const stemsOf = (ext) => s.files.filter((f) => f.startsWith(`${s.prefix}/`) && f.endsWith(`.${ext}`))
+        .map((f) => f.slice(s.prefix.length + 1, -ext.length - 1));
+    const stems = stemsOf('tres');
+    const textures = new Map(stems.filter((st) => usable(own(st, 'tres'))).map((st) => [st, result(own(st, 'tres'))]));
     const { owner, problems: missing } = assignFrameFiles(stems, textures, sheet, pngs);
     setProblems.push(...missing);
     for (const st of stems) {
-        const f = res(s.set, `sheet/${st}.tres`);
+        const f = own(st, 'tres');
         const frame = owner.get(st);
         if (!usable(f) || !frame) continue;
         if (result(f).class !== 'AtlasTexture') note(f, [`loaded as ${result(f).class}, not AtlasTexture`]);
         else note(f, textureProblems(result(f).texture, frame, pngs));
     }
     const withPolygons = sheetFrames(sheet).some((fr) => fr.polygons);
-    const scenes = s.files.filter((f) => f.startsWith('sheet/') && f.endsWith('.tscn')).map((f) => f.slice(6, -5));
+    const scenes = stemsOf('tscn');
     if (withPolygons && scenes.length !== stems.length) {
         setProblems.push(`${scenes.length} scenes for ${stems.length} per-frame textures`);
     }
     if (!withPolygons && scenes.length > 0) setProblems.push(`${scenes.length} scenes without --colliders`);
     for (const st of scenes) {
-        const f = res(s.set, `sheet/${st}.tscn`);
+        const f = own(st, 'tscn');
         const frame = owner.get(st);
         if (!usable(f)) continue;
         if (!frame) note(f, [`no frame owns ${st}.tres beside it`]);
-        else note(f, frameSceneProblems(result(f), frame, pngs, res(s.set, `sheet/${st}.tres`)));
+        else note(f, frameSceneProblems(result(f), frame, pngs, own(st, 'tres')));
     }
     s.setProblems = setProblems;
 }
@@ -155,7 +179,11 @@ const fail = (line) => {
 for (const line of seen.outside.filter((l) => /^(USER |SCRIPT )?ERROR:/.test(l))) fail(`FAIL engine, outside any file: ${line}`);
 if (!seen.done) fail(`FAIL the engine did not finish the list (${run.ended}); page errors: ${run.pageErrors.join('; ') || 'none'}`);
 const selfSets = sets.filter((s) => s.broken);
-const brokenOnPurpose = (file) => selfSets.some((self) => self.broken.some((b) => file === res(self.set, b.file)));
+// A frame's scene draws the frame's texture file: broken with it.
+const brokenOnPurpose = (file) => selfSets.some((self) => self.broken.some((b) => file === res(self.home, b.file)
+    || (b.file.endsWith('.tres') && file === res(self.home, b.file.replace(/\.tres$/, '.tscn')))));
+// Faults seen in a set as a whole: a file missing, a JSON broken.
+const setLevel = (b) => b.edit === null || b.inSet;
 for (const [file, p] of problems) {
     if (brokenOnPurpose(file)) continue;
     if (p.length === 0) {
@@ -170,33 +198,45 @@ for (const s of sets.filter((x) => x.setProblems.length && !x.broken)) {
 }
 for (const self of selfSets) {
     for (const b of self.broken) {
-        const file = res(self.set, b.file);
-        const p = (b.how === 'missing' ? self.setProblems : problems.get(file) ?? []).filter((x) => b.seen.test(x));
+        const file = res(self.home, b.file);
+        const p = (setLevel(b) ? self.setProblems : problems.get(file) ?? []).filter((x) => b.seen.test(x));
         if (p.length === 0) fail(`FAIL self-check: ${self.set}/${b.file} (${b.how}) was not reported; this stage cannot see that fault`);
         else console.log(`self-check: ${self.set}/${b.file} (${b.how}) reported: ${p[0]}`);
     }
-    const unexpected = self.setProblems.filter((x) => !self.broken.some((b) => b.how === 'missing' && b.seen.test(x)));
+    const unexpected = self.setProblems.filter((x) => !self.broken.some((b) => setLevel(b) && b.seen.test(x)));
     if (unexpected.length) fail(`FAIL self-check set ${self.set}: ${unexpected.join('; ')}`);
 }
 
-const brokenInPack = selfSets.reduce((n, self) => n + self.broken.filter((b) => problems.has(res(self.set, b.file))).length, 0);
+const brokenInPack = [...problems.keys()].filter(brokenOnPurpose).length;
 const expected = problems.size - list.pngs.length - brokenInPack;
 console.log(`${loaded} of ${expected} Godot files loaded and matched the JSON in Godot ${versionOf()} ` +
     `(besides ${list.pngs.length} atlas images and ${brokenInPack} files broken on purpose) in ` +
     `${((Date.now() - started) / 1000).toFixed(1)} s; engine log: ${path.join(work, 'engine.log')}`);
 process.exit(failed ? 1 : 0);
 
-// The page documents sheet-0.json, sheet-1.json, ... of a set, in page order,
-// found by listing its folder; each must name its own images.
-function pageSheets(s, setProblems) {
-    const numbers = fs.readdirSync(s.dir).map((f) => /^sheet-(0|[1-9][0-9]*)\.json$/.exec(f)).filter(Boolean)
-        .map((m) => Number(m[1])).sort((a, b) => a - b);
-    if (numbers.length < 2 || numbers.some((n, i) => n !== i)) setProblems.push(`pages ${JSON.stringify(numbers)}, expected 0 to N-1 with N >= 2`);
+// The name of a set's document: sheet.json, or page n's sheet-n.json; a scale
+// variant's carries its suffix (sheet@0.5x.json, sheet-n@0.5x.json).
+function documentName(s, variant, n) {
+    return s.onePage ? `sheet-${n}${variant}.json` : `sheet${variant}.json`;
+}
+
+// The documents of a set's scale (variant: its suffix, '' for scale 1) in page
+// order, pages found by listing its folder; each must name its own images.
+function setDocuments(s, variant, setProblems) {
+    let numbers = [0];
+    if (s.onePage) {
+        numbers = fs.readdirSync(s.dir).map((f) => (f.startsWith('sheet-') && f.endsWith(`${variant}.json`) ? f.slice(6, -`${variant}.json`.length) : ''))
+            .filter((n) => /^(0|[1-9][0-9]*)$/.test(n)).map(Number).sort((a, b) => a - b);
+        if (numbers.length < 2 || numbers.some((n, i) => n !== i)) setProblems.push(`pages ${JSON.stringify(numbers)} of sheet-N${variant}.json, expected 0 to N-1 with N >= 2`);
+    }
     return numbers.map((n) => {
-        const page = JSON.parse(fs.readFileSync(path.join(s.dir, `sheet-${n}.json`), 'utf8'));
-        if (page.meta.image !== `sheet-${n}.png`) setProblems.push(`sheet-${n}.json: meta.image ${JSON.stringify(page.meta.image)}`);
-        if (page.meta.normal_map !== undefined && page.meta.normal_map !== `sheet-${n}_n.png`) {
-            setProblems.push(`sheet-${n}.json: meta.normal_map ${JSON.stringify(page.meta.normal_map)}`);
+        const name = documentName(s, variant, n);
+        const page = JSON.parse(fs.readFileSync(path.join(s.dir, name), 'utf8'));
+        const image = name.replace(/\.json$/, '.png');
+        if (page.meta.image !== image) setProblems.push(`${name}: meta.image ${JSON.stringify(page.meta.image)}, not ${image}`);
+        const normal = name.replace(/\.json$/, '_n.png');
+        if (page.meta.normal_map !== undefined && page.meta.normal_map !== normal) {
+            setProblems.push(`${name}: meta.normal_map ${JSON.stringify(page.meta.normal_map)}, not ${normal}`);
         }
         return page;
     });

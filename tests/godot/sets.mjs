@@ -1,7 +1,7 @@
 // The outputs the engine loads: the example sprites packed the ways the client
-// stage packs them, on one page and on several, a folder of awkwardly named
-// frames, the --colliders scenes, and self-check copies with files broken on
-// purpose.
+// stage packs them, on one page and on several, scale variants, a folder of
+// awkwardly named frames, the --colliders scenes, and self-check copies with
+// files broken on purpose.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
@@ -19,6 +19,14 @@ export const PAGE_MODES = [
     { set: 'pages', args: ['--max-size', '48x48', '--normal-map'] },
     { set: 'pages-trimmed', args: ['--max-size', '32x32', '--trim', '--dedupe', '--padding', '1', '--colliders'] },
     { set: 'pages-awkward', awkward: true, args: ['--max-size', '72x72', '--colliders', '--normal-map'] },
+];
+
+// Scale variants (--scale): each scale's whole set beside scale 1's, named
+// PREFIX@Sx (pages PREFIX-N@Sx), its regions, margins and polygons in its own
+// image's pixels. variants: the sets checked, by suffix ('' is scale 1).
+export const SCALE_MODES = [
+    { set: 'scales', variants: ['', '@0.5x'], args: ['--scale', '1,0.5', '--trim', '--colliders', '--normal-map'] },
+    { set: 'scales-pages', variants: ['@0.5x'], args: ['--scale', '1,0.5', '--max-size', '32x32', '--normal-map'] },
 ];
 
 // Frame names users have, each drawn from an example sprite. Characters that
@@ -74,6 +82,17 @@ export const BROKEN_PAGES = [
     { file: 'sheet.tres', how: 'a frame on another page', seen: /not the texture of res:\/\/\S*\/sheet-\d+\.png/, edit: (t) => otherPage(t, /(atlas = SubResource\("canvas_)(\d+)("\))/) },
 ];
 
+// Files of a copy of the 'scales' set's 0.5x files broken on purpose: scale 1's
+// image or rectangles where the variant's belong, and a variant JSON that is not
+// the scale its name says.
+const onScale1 = (t) => t.replace(/(path="(?:\.\.\/)*sheet)@0\.5x(\.png")/, '$1$2');
+export const BROKEN_SCALES = [
+    { file: 'sheet@0.5x/hero/walk_0.tres', how: "drawn from scale 1's image", seen: /not the texture of res:\/\/\S*\/sheet@0\.5x\.png/, edit: onScale1 },
+    { file: 'sheet@0.5x/hero/walk_1.tres', how: "scale 1's rectangles", seen: /^region /, edit: (t) => t.replace(/(region|margin) = Rect2\(([^)]*)\)/g, (m, what, v) => `${what} = Rect2(${v.split(', ').map((x) => Number(x) * 2).join(', ')})`) },
+    { file: 'sheet@0.5x.tres', how: "frames drawn from scale 1's image", seen: /not the texture of res:\/\/\S*\/sheet@0\.5x\.png/, edit: onScale1 },
+    { file: 'sheet@0.5x.json', how: 'meta.scale of scale 1', inSet: true, seen: /sheet@0\.5x\.json: meta\.scale "1"/, edit: (t) => t.replace('"scale": "0.5"', '"scale": "1"') },
+];
+
 export function runTool(tool, args) {
     return execFileSync(tool, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 }
@@ -123,6 +142,21 @@ export function makeSheets(tool, examples, work) {
         sets.push({ set: m.set, dir, onePage: path.join(one, 'sheet.json') });
     }
 
+    for (const m of SCALE_MODES) {
+        const dir = path.join(work, 'out', m.set);
+        runTool(tool, ['--atlas', ...m.args, '-o', path.join(dir, 'sheet'), examples]);
+        const paged = m.args.includes('--max-size');
+        const one = path.join(work, 'one-page', m.set);
+        if (paged) {
+            const args = m.args.filter((a, i) => a !== '--max-size' && m.args[i - 1] !== '--max-size');
+            runTool(tool, ['--atlas', ...args, '-o', path.join(one, 'sheet'), examples]);
+        }
+        for (const variant of m.variants) {
+            if (paged && !fs.existsSync(path.join(dir, `sheet-1${variant}.json`))) throw new Error(`set ${m.set}${variant}: one page; pick a smaller --max-size`);
+            sets.push({ set: `${m.set}${variant}`, home: m.set, dir, variant, onePage: paged ? path.join(one, `sheet${variant}.json`) : undefined });
+        }
+    }
+
     const self = path.join(work, 'out', 'selfcheck');
     fs.cpSync(path.join(work, 'out', 'plain'), self, { recursive: true });
     breakFiles(self, BROKEN);
@@ -132,6 +166,13 @@ export function makeSheets(tool, examples, work) {
     breakFiles(pagesSelf, BROKEN_PAGES);
     const pages = sets.find((x) => x.set === 'pages');
     sets.push({ set: 'selfcheck-pages', dir: pagesSelf, onePage: pages.onePage, broken: BROKEN_PAGES });
+    const scalesSelf = path.join(work, 'out', 'selfcheck-scales');
+    fs.cpSync(path.join(work, 'out', 'scales'), scalesSelf, { recursive: true });
+    // Scale 1's images and JSON stay, for the broken files to point at.
+    fs.rmSync(path.join(scalesSelf, 'sheet.tres'));
+    fs.rmSync(path.join(scalesSelf, 'sheet'), { recursive: true });
+    breakFiles(scalesSelf, BROKEN_SCALES);
+    sets.push({ set: 'selfcheck-scales', dir: scalesSelf, variant: '@0.5x', broken: BROKEN_SCALES });
     return sets;
 }
 
