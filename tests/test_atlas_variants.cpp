@@ -400,8 +400,10 @@ TEST(AtlasScales, SoftEdgesKeepTheirColourAndPixelArtStaysExact) {
     const StrictPng::File big = ReadPng(dir / "out/px@2x.png");
     for (int y = 0; y < 4; ++y) {
         for (int x = 0; x < 8; ++x) {
-            const uint32_t want = checker.pixels[static_cast<size_t>((y / 2) * 4 + x / 2)];
-            EXPECT_EQ(big.pixels[static_cast<size_t>(rect.y + y) * big.width + static_cast<size_t>(rect.x + x)], want)
+            const uint32_t want = checker.pixels[static_cast<size_t>(y / 2) * 4 + static_cast<size_t>(x / 2)];
+            const size_t row = static_cast<size_t>(rect.y) + static_cast<size_t>(y);
+            const size_t column = static_cast<size_t>(rect.x) + static_cast<size_t>(x);
+            EXPECT_EQ(big.pixels[row * big.width + column], want)
                 << x << "," << y;
         }
     }

@@ -61,7 +61,6 @@ std::string PlanProblem(const PagesPlan& plan, const AtlasSettings& settings, co
     case PagesFailure::ShelfTooWide:
         return "a shelf atlas is at least 64 pixels wide, beyond the atlas size limit " + limitText;
     case PagesFailure::TooManyPages:
-        break;
     case PagesFailure::FramesOutside:
     case PagesFailure::None:
         break;
@@ -338,18 +337,18 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
     }
     // Every scale's set is written in the one commit below: all or none.
     std::vector<Variant> variants(settings.scales.size());
-    for (size_t k = 0; k < settings.scales.size(); ++k) {
-        const ScaleFactor scale = settings.scales[k];
-        std::vector<InputFrame> scaled;
-        if (HasScaleVariants(settings)) {
-            progress.Stage("scaling to " + ScaleText(scale));
-            if (!ScaleFrames(settings, scale, frames, scaled, err)) {
-                return kStatusFailed;
-            }
-        } else {
-            scaled = std::move(frames);
+    if (!HasScaleVariants(settings)) {
+        // The frames were shaped as they were decoded.
+        if (!PackVariant(settings, settings.scales.front(), frames, progress, err, variants.front())) {
+            return kStatusFailed;
         }
-        if (!PackVariant(settings, scale, scaled, progress, err, variants[k])) {
+    }
+    for (size_t k = 0; HasScaleVariants(settings) && k < settings.scales.size(); ++k) {
+        const ScaleFactor scale = settings.scales[k];
+        progress.Stage("scaling to " + ScaleText(scale));
+        std::vector<InputFrame> scaled;
+        if (!ScaleFrames(settings, scale, frames, scaled, err) ||
+            !PackVariant(settings, scale, scaled, progress, err, variants[k])) {
             return kStatusFailed;
         }
     }
