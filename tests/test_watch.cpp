@@ -280,6 +280,29 @@ TEST(Watch, ASecondRunOnItsPrefixIsRefusedNamingIt) {
     EXPECT_EQ(watch.Packs(), 1U);
 }
 
+TEST(Watch, InputsThatCannotBeWatchedAreRefusedBeforeAnythingIsWritten) {
+    const TempFolder dir;
+    WritePng(dir / "in/a.png", 8, 8);
+    struct Refusal {
+        const char* input;
+        const char* message;
+    };
+    const std::vector<Refusal> refusals = {
+        {"missing", "velmora2d: missing: no such file or folder\n"},
+        {"in/gone.png", "velmora2d: in/gone.png: no such file or folder\n"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.input);
+        Child run({"--atlas", "--watch", "-o", "out/sheet", "in", refusal.input}, dir.path(), dir / "run.out",
+                  dir / "run.err");
+        const Outcome outcome = run.Finish(std::chrono::seconds(20));
+        EXPECT_EQ(outcome.status, 2) << Describe(outcome);
+        EXPECT_EQ(outcome.err, refusal.message);
+        EXPECT_EQ(outcome.out, "");
+        EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+}
+
 TEST(Watch, CtrlCOrSigtermEndItWithStatusZeroAndNothingLeftOver) {
 #ifdef _WIN32
     GTEST_SKIP() << "sends POSIX signals; Ctrl-C reaches only processes sharing a console, which a child "
