@@ -337,6 +337,7 @@ TEST(SpriteAtlas, AFolderMixingPngSequencesAndSpriteFilesKeepsBothKindsOfAnimati
     WriteBytes(dir / "in/hero.aseprite", SpriteFile(4, 4, {70, 90}, {Ase::Tag{0, 1, 0, 0, "run"}}));
     const Outcome r = Atlas({"-o", dir.Str("out/s"), dir.Str("in")});
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(", " + dir.Str("out/s") + ".anims.json and "), std::string::npos) << r.out;
     const StrictJson::Value sheet = ReadJson(dir / "out/s.json");
     std::map<std::string, std::vector<std::string>> animations;
     for (const auto& [name, list] : sheet.Get("animations")->members) animations[name] = Texts(&list);
@@ -378,6 +379,7 @@ TEST(SpriteAtlas, PngInputsAloneWriteNoAnimationsFile) {
     const Outcome r = Atlas({"-o", dir.Str("out/s"), dir.Str("in")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_FALSE(fs::exists(dir / "out/s.anims.json"));
+    EXPECT_EQ(r.out.find("anims"), std::string::npos) << r.out;
     EXPECT_EQ(ReadJson(dir / "out/s.json").Get("frames")->Get("coin_0")->Get("duration"), nullptr);
 }
 

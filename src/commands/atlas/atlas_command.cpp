@@ -143,7 +143,7 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
 }
 
 void Summarise(const AtlasSettings& settings, const std::string& suffix, size_t frames, size_t images,
-               const std::vector<Image>& pages, size_t files, std::ostream& out) {
+               const std::vector<Image>& pages, size_t files, bool animations, std::ostream& out) {
     const std::string prefix = settings.prefix + suffix;
     out << "Packed " << frames << (frames == 1 ? " frame" : " frames");
     if (images != frames) {
@@ -167,6 +167,9 @@ void Summarise(const AtlasSettings& settings, const std::string& suffix, size_t 
         }
         out << ", " << prefix << ".multiatlas.json, " << prefix << ".tres";
     }
+    if (animations) {
+        out << ", " << prefix << ".anims.json";
+    }
     out << " and " << prefix << "/\n";
 }
 
@@ -180,6 +183,7 @@ struct Variant {
     size_t frames = 0;
     size_t images = 0;
     size_t files = 0;
+    bool animations = false;  // Phaser's PREFIX.anims.json among the documents
 };
 
 // Packs shaped `frames` into the files of one scale: PREFIX, or PREFIX@Sx of
@@ -354,8 +358,12 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
     }
     std::vector<Io::OutputFile> documents;
     std::vector<Io::PngPicture> pictures;
-    for (Variant& variant : variants) {
+    for (size_t k = 0; k < variants.size(); ++k) {
+        Variant& variant = variants[k];
         variant.files = variant.documents.size() + variant.pictures.size();
+        const std::string animations = settings.prefix + ScaleSuffix(settings.scales[k]) + ".anims.json";
+        variant.animations = std::any_of(variant.documents.begin(), variant.documents.end(),
+                                         [&animations](const Io::OutputFile& f) { return f.path == animations; });
         std::move(variant.documents.begin(), variant.documents.end(), std::back_inserter(documents));
         pictures.insert(pictures.end(), variant.pictures.begin(), variant.pictures.end());
     }
@@ -370,7 +378,7 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
     for (size_t k = 0; k < variants.size(); ++k) {
         const Variant& variant = variants[k];
         Summarise(settings, ScaleSuffix(settings.scales[k]), variant.frames, variant.images, variant.atlases,
-                  variant.files, out);
+                  variant.files, variant.animations, out);
     }
     return kStatusOk;
 }
