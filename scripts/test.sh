@@ -77,8 +77,8 @@ client_stage() {
 }
 
 # Loads every Godot file the tool writes for the examples (on one page and on
-# several, and scale variants), awkward frame names and --colliders in the real
-# Godot 4 engine. Skipped, never passed, without the npm registry (status 77),
+# several, and scale variants), awkward frame names, layered sprite files' timed
+# animations and --colliders in the real Godot 4 engine. Skipped, never passed, without the npm registry (status 77),
 # as the client stage.
 godot_stage() {
     local status=0

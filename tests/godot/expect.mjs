@@ -69,6 +69,7 @@ export function sheetFrames(sheet) {
             margin: f.trimmed ? [s.x, s.y, src.w - s.w, src.h - s.h] : [0, 0, 0, 0],
             size: [src.w, src.h],
             polygons: f.polygons ?? null,
+            durationMs: f.duration ?? null,
         };
     });
 }
@@ -117,7 +118,32 @@ function matchByValue(textures, frames, pngs) {
     return { left, unmatched };
 }
 
-export function spriteFramesProblems(result, sheet, pngs) {
+// The frames a timed animation shows from start to end, from the JSON's one
+// pass: the pass once for a loop (repeat 0), else `repeat` times, a ping-pong
+// turning back at each end without showing an end twice (its repeat counts
+// one-way runs, as Aseprite's does).
+export function playedNames(pass, { repeat, pingPong }) {
+    if (repeat === 0 || pass.length === 0) return pass;
+    const length = !pingPong ? repeat * pass.length : pass.length === 1 ? 1 : repeat * (pass.length / 2) + 1;
+    return Array.from({ length }, (_, i) => pass[i % pass.length]);
+}
+
+// A timed animation's frame against the JSON: Godot plays it duration / speed
+// seconds, the JSON gives milliseconds.
+function timeProblems(anim, i, frame) {
+    const f = anim.frames[i];
+    if (typeof frame.durationMs !== 'number') return ['the JSON frame has no "duration"'];
+    const seconds = f.duration / anim.speed;
+    if (!(Math.abs(seconds - frame.durationMs / 1000) <= 1e-6)) {
+        return [`plays ${seconds} s (duration ${f.duration} / speed ${anim.speed}), the JSON's duration is ${frame.durationMs} ms`];
+    }
+    return [];
+}
+
+// plays: for a set of timed animations, each animation's { repeat, pingPong }
+// (from the layered files' tags); then each animation's frames are its played
+// list, its loop is repeat 0 and every frame's time is the JSON's.
+export function spriteFramesProblems(result, sheet, pngs, plays = null) {
     if (result.class !== 'SpriteFrames') return [`loaded as ${result.class}, not SpriteFrames`];
     const frames = sheetFrames(sheet);
     const byName = new Map(frames.map((f) => [f.name, f]));
@@ -132,9 +158,16 @@ export function spriteFramesProblems(result, sheet, pngs) {
         const want = Object.keys(sheet.animations).sort();
         const got = anims.map((a) => a.name).sort();
         if (!same(want, got)) out.push(`animations ${show(got)}, the JSON says ${show(want)}`);
+        if (plays) {
+            for (const n of want.filter((x) => !plays[x])) out.push(`the JSON's animation ${show(n)} is not among the tags the test made`);
+            for (const n of Object.keys(plays).filter((x) => !sheet.animations[x])) out.push(`the tag ${show(n)} the test made is not an animation of the JSON`);
+        }
         for (const a of anims) {
-            const names = sheet.animations[a.name];
-            if (!names) continue;
+            const pass = sheet.animations[a.name];
+            const play = plays?.[a.name];
+            if (!pass || (plays && !play)) continue;
+            const names = play ? playedNames(pass, play) : pass;
+            if (play && a.loop !== (play.repeat === 0)) out.push(`animation ${show(a.name)}: loop ${a.loop}, the tag's repeat is ${play.repeat}`);
             if (names.length !== a.frames.length) {
                 out.push(`animation ${show(a.name)} has ${a.frames.length} frames, the JSON lists ${names.length}`);
                 continue;
@@ -145,9 +178,9 @@ export function spriteFramesProblems(result, sheet, pngs) {
                     out.push(`the JSON's animation ${show(a.name)} names an unknown frame ${show(n)}`);
                     return;
                 }
-                for (const p of textureProblems(a.frames[i], frame, pngs)) {
-                    out.push(`animation ${show(a.name)} frame ${i} (${show(n)}): ${p}`);
-                }
+                const p = textureProblems(a.frames[i], frame, pngs);
+                if (play) p.push(...timeProblems(a, i, frame));
+                for (const x of p) out.push(`animation ${show(a.name)} frame ${i} (${show(n)}): ${x}`);
             });
         }
         return out;

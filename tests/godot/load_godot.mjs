@@ -1,6 +1,7 @@
 // Loads every Godot file velmora2d writes for the test sets in the real Godot 4
 // engine and compares what the engine found with the sprite-sheet JSON.
-// Usage: node load_godot.mjs TOOL EXAMPLES_DIR WORK_DIR ENGINE_DIR CHROMIUM
+// Usage: node load_godot.mjs TOOL EXAMPLES_DIR WORK_DIR ENGINE_DIR CHROMIUM FIXTURES
+// (FIXTURES: the tests' velmora_sprite_fixtures, writer of layered sprite files)
 // Status 0 when every file loads without an engine error and matches, and every
 // file broken on purpose is reported; 1 otherwise.
 import fs from 'node:fs';
@@ -13,9 +14,9 @@ import {
     textureProblems, assignFrameFiles, frameSceneProblems, collidersSceneProblems,
 } from './expect.mjs';
 
-const [tool, examples, work, engineDir, chromium] = process.argv.slice(2);
-if (!chromium) {
-    console.error('usage: node load_godot.mjs TOOL EXAMPLES_DIR WORK_DIR ENGINE_DIR CHROMIUM');
+const [tool, examples, work, engineDir, chromium, fixtures] = process.argv.slice(2);
+if (!fixtures) {
+    console.error('usage: node load_godot.mjs TOOL EXAMPLES_DIR WORK_DIR ENGINE_DIR CHROMIUM FIXTURES');
     process.exit(2);
 }
 const here = path.dirname(new URL(import.meta.url).pathname);
@@ -26,7 +27,7 @@ fs.mkdirSync(work, { recursive: true });
 let sets;
 let colliders;
 try {
-    sets = makeSheets(tool, examples, work);
+    sets = makeSheets(tool, examples, work, fixtures);
     colliders = makeColliderScenes(tool, examples, work);
 } catch (e) {
     // A refused run leaves nothing to load: name the command and its message.
@@ -131,7 +132,7 @@ for (const s of sets) {
     }
     const framesFile = res(s.home, `${s.prefix}.tres`);
     if (!problems.has(framesFile)) problems.set(framesFile, ['missing: the tool wrote no SpriteFrames']);
-    else if (usable(framesFile)) note(framesFile, spriteFramesProblems(result(framesFile), sheet, pngs));
+    else if (usable(framesFile)) note(framesFile, spriteFramesProblems(result(framesFile), sheet, pngs, s.plays));
 
     // Per-frame files, and the scenes beside them.
     const own = (st, ext) => res(s.home, `${s.prefix}/${st}.${ext}`);

@@ -7,7 +7,7 @@ import zlib from 'node:zlib';
 import { writePck, readPck } from './pck.mjs';
 import {
     readEngineLines, engineErrors, sheetFrames, textureProblems, spriteFramesProblems,
-    assignFrameFiles, frameSceneProblems, collidersSceneProblems,
+    assignFrameFiles, frameSceneProblems, collidersSceneProblems, playedNames,
 } from './expect.mjs';
 import { twoRegionsPng, crc32 } from './sets.mjs';
 
@@ -210,6 +210,46 @@ const framesCases = [
 for (const [name, s, anims, want] of framesCases) {
     const p = spriteFramesProblems(framesReport(anims), s, pngs);
     check(`sprite frames: ${name}`, want ? p.some((x) => want.test(x)) : p.length === 0, JSON.stringify(p));
+}
+// Timed animations of layered sprite files: the frames Godot plays once, and
+// each frame's seconds (duration / speed) against the JSON's milliseconds.
+const playedCases = [
+    ['a loop is one pass', ['a', 'b', 'c'], { repeat: 0, pingPong: false }, 'abc'],
+    ['forward twice', ['a', 'b', 'c'], { repeat: 2, pingPong: false }, 'abcabc'],
+    ['a ping-pong run once', ['a', 'b', 'c', 'b'], { repeat: 1, pingPong: true }, 'abc'],
+    ['a ping-pong run three times', ['a', 'b', 'c', 'b'], { repeat: 3, pingPong: true }, 'abcbabc'],
+    ['a ping-pong of two frames', ['a', 'b'], { repeat: 3, pingPong: true }, 'abab'],
+    ['a ping-pong of one frame', ['a'], { repeat: 3, pingPong: true }, 'a'],
+];
+for (const [name, pass, play, want] of playedCases) {
+    const got = playedNames(pass, play).join('');
+    check(`played frames: ${name}`, got === want, got);
+}
+const timed = {
+    frames: { 'h/0': { ...sheet.frames['hero/walk_0'], duration: 100 }, 'h/1': { ...sheet.frames['items/crate'], duration: 150 } },
+    animations: { 'h/t': ['h/0', 'h/1'] },
+};
+const timedReport = (frames, durations, { speed = 20, loop = true } = {}) => ({
+    class: 'SpriteFrames',
+    animations: [{ name: 'h/t', loop, speed, frames: frames.map((f, i) => ({ ...f, duration: durations[i] })) }],
+});
+const loops = { 'h/t': { repeat: 0, pingPong: false } };
+const twice = { 'h/t': { repeat: 2, pingPong: false } };
+const timedCases = [
+    ['every frame on time', timed, loops, timedReport([walk(), crate()], [2, 3]), null],
+    ['the same times at another speed', timed, loops, timedReport([walk(), crate()], [4, 6], { speed: 40 }), null],
+    ["one frame's duration off", timed, loops, timedReport([walk(), crate()], [2, 4]), /frame 1 \("h\/1"\): plays 0\.2 s \(duration 4 \/ speed 20\), the JSON's duration is 150 ms/],
+    ['the speed off', timed, loops, timedReport([walk(), crate()], [2, 3], { speed: 10 }), /frame 0 .*plays 0\.2 s/],
+    ['a JSON frame without its duration', { ...timed, frames: { ...timed.frames, 'h/1': sheet.frames['items/crate'] } }, loops, timedReport([walk(), crate()], [2, 3]), /no "duration"/],
+    ['a loop that stops', timed, loops, timedReport([walk(), crate()], [2, 3], { loop: false }), /loop false, the tag's repeat is 0/],
+    ['played twice, spelt out', timed, twice, timedReport([walk(), crate(), walk(), crate()], [2, 3, 2, 3], { loop: false }), null],
+    ['played twice, one pass only', timed, twice, timedReport([walk(), crate()], [2, 3], { loop: false }), /has 2 frames, the JSON lists 4/],
+    ['a tag the JSON lacks', timed, { ...loops, 'h/x': { repeat: 0, pingPong: false } }, timedReport([walk(), crate()], [2, 3]), /"h\/x" the test made is not an animation/],
+    ['an animation no tag made', timed, {}, timedReport([walk(), crate()], [2, 3]), /"h\/t" is not among the tags/],
+];
+for (const [name, s, plays, report, want] of timedCases) {
+    const p = spriteFramesProblems(report, s, pngs, plays);
+    check(`timed frames: ${name}`, want ? p.some((x) => want.test(x)) : p.length === 0, JSON.stringify(p));
 }
 check('sprite frames: another class', spriteFramesProblems({ class: 'Resource' }, sheet, pngs).length === 1);
 

@@ -93,6 +93,24 @@ export const BROKEN_SCALES = [
     { file: 'sheet@0.5x.json', how: 'meta.scale of scale 1', inSet: true, seen: /sheet@0\.5x\.json: meta\.scale "1"/, edit: (t) => t.replace('"scale": "0.5"', '"scale": "1"') },
 ];
 
+// How each animation of the layered sprite files (tests/make_sprite_files.cpp)
+// plays: its tag's repeat count and whether it turns back at its ends. The
+// Aseprite set's SpriteFrames must spell out the non-looping ones as Godot
+// plays them once, and time every frame as the JSON does.
+export const ASEPRITE_PLAYS = {
+    'hero/walk': { repeat: 0, pingPong: false },
+    'hero/jump': { repeat: 2, pingPong: true },
+    'hero/fall': { repeat: 1, pingPong: false },
+    'hero/spin': { repeat: 0, pingPong: true },
+    'hero/wave': { repeat: 3, pingPong: true },
+    slime: { repeat: 0, pingPong: false },
+};
+
+// A copy of the Aseprite set whose SpriteFrames times one frame wrongly.
+export const BROKEN_ASEPRITE = [
+    { file: 'sheet.tres', how: "one frame's duration changed", seen: /: plays [\d.e-]+ s \(duration \d+ \/ speed \d+\), the JSON's duration is \d+ ms$/, edit: (t) => t.replace(/"duration": (\d+)\.0,/, (m, d) => `"duration": ${Number(d) + 1}.0,`) },
+];
+
 export function runTool(tool, args) {
     return execFileSync(tool, args, { encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'] });
 }
@@ -112,7 +130,7 @@ export function filesBelow(dir) {
 }
 
 // Packs each set into work/out/<set>/sheet.*; returns [{ set, dir, brokenFiles }].
-export function makeSheets(tool, examples, work) {
+export function makeSheets(tool, examples, work, fixtures) {
     const sets = [];
     for (const m of EXAMPLE_MODES) {
         const dir = path.join(work, 'out', m.set);
@@ -157,6 +175,15 @@ export function makeSheets(tool, examples, work) {
         }
     }
 
+    // Layered sprite files: every tag direction, loops and repeats, frames
+    // of differing times.
+    const ase = path.join(work, 'in', 'aseprite');
+    fs.mkdirSync(ase, { recursive: true });
+    runTool(fixtures, [ase]);
+    const aseOut = path.join(work, 'out', 'aseprite');
+    runTool(tool, ['--atlas', '--trim', '-o', path.join(aseOut, 'sheet'), ase]);
+    sets.push({ set: 'aseprite', dir: aseOut, plays: ASEPRITE_PLAYS });
+
     const self = path.join(work, 'out', 'selfcheck');
     fs.cpSync(path.join(work, 'out', 'plain'), self, { recursive: true });
     breakFiles(self, BROKEN);
@@ -173,6 +200,10 @@ export function makeSheets(tool, examples, work) {
     fs.rmSync(path.join(scalesSelf, 'sheet'), { recursive: true });
     breakFiles(scalesSelf, BROKEN_SCALES);
     sets.push({ set: 'selfcheck-scales', dir: scalesSelf, variant: '@0.5x', broken: BROKEN_SCALES });
+    const aseSelf = path.join(work, 'out', 'selfcheck-aseprite');
+    fs.cpSync(aseOut, aseSelf, { recursive: true });
+    breakFiles(aseSelf, BROKEN_ASEPRITE);
+    sets.push({ set: 'selfcheck-aseprite', dir: aseSelf, plays: ASEPRITE_PLAYS, broken: BROKEN_ASEPRITE });
     return sets;
 }
 
