@@ -9,11 +9,10 @@
 #include <cstddef>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "commands/commands.h"
+#include "support/command_run.h"
 #include "support/file_tree.h"
 #include "support/godot_text_reader.h"
 #include "support/json_reader.h"
@@ -33,18 +32,8 @@ using VelmoraTest::TreeOf;
 using VelmoraTest::WriteText;
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome Atlas(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = Velmora::Commands::RunAtlas(args, out, err);
-    return Outcome{status, out.str(), err.str()};
-}
+using VelmoraTest::Atlas;
+using VelmoraTest::Outcome;
 
 void WritePng(const fs::path& path, const Image& image) {
     std::vector<uint8_t> png;

@@ -7,13 +7,12 @@
 
 #include <cstdint>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "commands/commands.h"
 #include "io/png_io.h"
 #include "support/aseprite_writer.h"
+#include "support/command_run.h"
 #include "support/file_tree.h"
 #include "support/godot_text_reader.h"
 #include "support/json_reader.h"
@@ -28,18 +27,8 @@ using VelmoraTest::TreeOf;
 using VelmoraTest::WriteText;
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Outcome Atlas(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int status = Velmora::Commands::RunAtlas(args, out, err);
-    return Outcome{status, out.str(), err.str()};
-}
+using VelmoraTest::Atlas;
+using VelmoraTest::Outcome;
 
 struct Box {
     uint16_t x, y, w, h;
