@@ -436,7 +436,7 @@ TEST(Animations, JsonMapListsTheSameAnimationsAsTheSpriteFrames) {
     std::vector<std::string> documentNames;
     documentNames.reserve(names.size());
     for (const auto& n : names) documentNames.push_back(DocumentName(n));
-    documentNames[std::find(names.begin(), names.end(), "bad\xFF_1") - names.begin()] += "~2";
+    documentNames[static_cast<size_t>(std::find(names.begin(), names.end(), "bad\xFF_1") - names.begin())] += "~2";
     const AnimationList godot =
         GodotAnimations(ParseGodot(BuildGodotSpriteFrames(sheet, "atlas.png", "")), documentNames);
     for (const bool array : {false, true}) {
