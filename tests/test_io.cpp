@@ -137,7 +137,10 @@ TEST(DecodePng, NeedsNoIendOnceTheImageDataIsWhole) {
     while (std::getline(manifest, line)) {
         const std::string name = line.substr(0, line.find(' '));
         SCOPED_TRACE(name);
-        const std::vector<uint8_t> whole = ReadAll(kPngData + "/good/" + name + ".png");
+        std::string path = kPngData + "/good/";
+        path += name;
+        path += ".png";
+        const std::vector<uint8_t> whole = ReadAll(path);
         Image expected;
         std::string error;
         ASSERT_TRUE(DecodePng(whole, expected, error)) << error;
@@ -176,7 +179,9 @@ TEST(DecodePng, GivesOpaqueBlackForIndicesPastThePalette) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const std::string file = kSignature + Header(4, 1, 8, 3) + c.chunks + idat;
+        std::string file = kSignature + Header(4, 1, 8, 3);
+        file += c.chunks;
+        file += idat;
         Image image;
         std::string error;
         ASSERT_TRUE(DecodePng(std::vector<uint8_t>(file.begin(), file.end()), image, error)) << error;
