@@ -2,10 +2,7 @@
 // anything is decoded, and the whole file.
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <vector>
 
 #include "io/aseprite.h"
 #include "io/file_io.h"
@@ -14,7 +11,6 @@ namespace Velmora::Io {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr size_t kHeaderBytes = 128;
 // The decoder holds the whole file; far beyond any sprite an editor saves.
@@ -40,37 +36,19 @@ uint32_t Little(const uint8_t* at, int bytes) {
 bool IsAsepriteName(const std::string& name) { return EndsWith(name, ".aseprite") || EndsWith(name, ".ase"); }
 
 bool ReadAsepriteHeader(const std::string& path, AsepriteHeader& header, std::string& error) {
-    const fs::path file = fs::u8path(path);
-    std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    if (ec) {
-        error = SystemReason(ec);
+    std::vector<uint8_t> bytes;
+    if (!ReadFileStart(path, kHeaderBytes, bytes, error)) {
         return false;
     }
-    // Opening anything but a regular file could block (a pipe) or read
-    // without end (a device).
-    if (!fs::is_regular_file(status)) {
-        error = fs::is_directory(status) ? "is a folder" : "not a regular file";
-        return false;
-    }
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        const int reason = errno;
-        error = reason != 0 ? SystemReason(std::error_code(reason, std::generic_category())) : "cannot open file";
-        return false;
-    }
-    uint8_t start[kHeaderBytes] = {};
-    in.read(reinterpret_cast<char*>(start), sizeof start);
-    const auto got = static_cast<size_t>(in.gcount());
-    if (got == 0) {
+    if (bytes.empty()) {
         error = "empty file";
         return false;
     }
-    if (got < kHeaderBytes) {
+    if (bytes.size() < kHeaderBytes) {
         error = "file ends early";
         return false;
     }
+    const uint8_t* start = bytes.data();
     if (Little(start + 4, 2) != 0xA5E0U) {
         error = "not an Aseprite file";
         return false;

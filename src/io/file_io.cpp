@@ -69,23 +69,46 @@ bool ReadFolder(const fs::path& folder, std::vector<Entry>& entries, std::error_
 
 }  // namespace
 
-bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
-                   std::string& error) {
-    const fs::path file = fs::u8path(path);
+namespace {
+
+// Opening anything but a regular file could block (a pipe) or read
+// without end (a device).
+bool CheckRegularFile(const fs::path& file, std::string& error) {
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
     if (ec) {
         error = SystemReason(ec);
         return false;
     }
-    if (fs::is_directory(status)) {
-        error = "is a folder";
-        return false;
-    }
     if (!fs::is_regular_file(status)) {
-        error = "not a regular file";
+        error = fs::is_directory(status) ? "is a folder" : "not a regular file";
         return false;
     }
+    return true;
+}
+
+bool OpenForReading(const fs::path& file, std::ifstream& in, std::string& error) {
+    // The stream leaves the failed open's errno in place: the system's
+    // reason, which a folder that cannot be listed gives too.
+    errno = 0;
+    in.open(file, std::ios::binary);
+    if (!in) {
+        const int reason = errno;
+        error = reason != 0 ? SystemReason(std::error_code(reason, std::generic_category())) : "cannot open file";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    const fs::path file = fs::u8path(path);
+    if (!CheckRegularFile(file, error)) {
+        return false;
+    }
+    std::error_code ec;
     const uintmax_t size = fs::file_size(file, ec);
     if (ec) {
         error = SystemReason(ec);
@@ -95,13 +118,8 @@ bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8
         error = "file too large (over " + std::to_string(maxBytes) + " bytes)";
         return false;
     }
-    // The stream leaves the failed open's errno in place: the system's
-    // reason, which a folder that cannot be listed gives too.
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        const int reason = errno;
-        error = reason != 0 ? SystemReason(std::error_code(reason, std::generic_category())) : "cannot open file";
+    std::ifstream in;
+    if (!OpenForReading(file, in, error)) {
         return false;
     }
     std::vector<uint8_t> data(static_cast<size_t>(size));
@@ -112,6 +130,19 @@ bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8
         error = "file changed while being read";
         return false;
     }
+    bytes = std::move(data);
+    return true;
+}
+
+bool ReadFileStart(const std::string& path, size_t count, std::vector<uint8_t>& bytes, std::string& error) {
+    const fs::path file = fs::u8path(path);
+    std::ifstream in;
+    if (!CheckRegularFile(file, error) || !OpenForReading(file, in, error)) {
+        return false;
+    }
+    std::vector<uint8_t> data(count);
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(count));
+    data.resize(static_cast<size_t>(in.gcount()));
     bytes = std::move(data);
     return true;
 }

@@ -7,21 +7,16 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
-#include <system_error>
 #include <utility>
 
 #include "png_common.h"
 
 namespace Velmora::Io {
 
-namespace fs = std::filesystem;
 using Png::GetU32At;
 using Png::IsUsableImage;
 using Png::kSignature;
@@ -358,30 +353,12 @@ bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
 }
 
 bool ReadPngSize(const std::string& path, Size2D& size, std::string& error) {
-    const fs::path file = fs::u8path(path);
-    std::error_code ec;
-    const fs::file_status status = fs::status(file, ec);
-    if (ec) {
-        error = SystemReason(ec);
+    std::vector<uint8_t> start;
+    if (!ReadFileStart(path, kHeaderBytes, start, error)) {
         return false;
     }
-    // Opening anything but a regular file could block (a pipe) or read
-    // without end (a device).
-    if (!fs::is_regular_file(status)) {
-        error = fs::is_directory(status) ? "is a folder" : "not a regular file";
-        return false;
-    }
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        const int reason = errno;
-        error = reason != 0 ? SystemReason(std::error_code(reason, std::generic_category())) : "cannot open file";
-        return false;
-    }
-    uint8_t start[kHeaderBytes] = {};
-    in.read(reinterpret_cast<char*>(start), sizeof start);
     spng_ihdr header{};
-    if (!OpenDecoder(start, static_cast<size_t>(in.gcount()), header, error)) {
+    if (!OpenDecoder(start.data(), start.size(), header, error)) {
         return false;
     }
     // Both sides are within kMaxImageSide: the decoder's limits refused the rest.

@@ -22,6 +22,10 @@ std::string SystemReason(const std::error_code& ec);
 bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
                    std::string& error);
 
+// Reads at most `count` bytes from the start of a regular file (fewer when
+// it is shorter), refusing what ReadFileBytes refuses but its size.
+bool ReadFileStart(const std::string& path, size_t count, std::vector<uint8_t>& bytes, std::string& error);
+
 // What an INPUT operand is.
 enum class PathKind { Missing, File, Folder, Other };
 PathKind GetPathKind(const std::string& path);
