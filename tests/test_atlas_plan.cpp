@@ -349,6 +349,28 @@ TEST(PlanPages, KeepsAPagesIdentityWhenAnEarlierPageEmpties) {
     EXPECT_EQ(plan.pageOf, (std::vector<size_t>{0, 1}));
 }
 
+// Shelf rows in frame order: the new large frames come first, and the page
+// filled for earlier page 0 ends up holding none of its small frames. That
+// page must not carry on page 0; the page its frames went to does.
+TEST(PlanPages, APageCarriesOnOnlyAnEarlierPageWhoseFramesItHolds) {
+    const AtlasGeometry geometry{2, 2, false, 256, 256};
+    std::vector<Size2D> frames = {{128, 128}, {128, 128}, {128, 128}, {128, 54}, {18, 7}};
+    frames.resize(16, Size2D{1, 1});
+    std::vector<int64_t> previous(16, 0);
+    std::fill(previous.begin(), previous.begin() + 4, -1);
+    const PagesPlan plan = Velmora::PlanPages(frames, previous, geometry, PackerKind::Shelf, 512, 0);
+    ExpectWellFormed(frames, geometry, plan, "shelf");
+    size_t carried = 0;
+    for (size_t p = 0; p < plan.pages.size(); ++p) {
+        if (plan.continues[p] < 0) continue;
+        ++carried;
+        bool holds = false;
+        for (size_t i = 0; i < frames.size(); ++i) holds = holds || (plan.pageOf[i] == p && previous[i] == plan.continues[p]);
+        EXPECT_TRUE(holds) << "page " << p << " carries on page " << plan.continues[p] << " without its frames";
+    }
+    EXPECT_EQ(carried, 1U);
+}
+
 // Keeping frames in place never costs pages: a larger limit gathers them
 // again, and each page keeps the identity most of its frames had.
 TEST(PlanPages, PacksAfreshWhenKeepingPlacesWouldTakeMorePages) {

@@ -162,16 +162,17 @@ PagesPlan Failed(PagesFailure failure, std::vector<size_t> leftOut = {}) {
     return plan;
 }
 
-// Pages as they are filled: each page's frames, plan and earlier page.
+// Pages as they are filled: each page's frames and plan, and the earlier
+// page it carries on (set from its frames once the layout is chosen).
 struct Layout {
     std::vector<std::vector<size_t>> members;
     std::vector<AtlasPlan> plans;
     std::vector<int64_t> continues;
 
-    void Add(Page page, int64_t earlierPage) {
+    void Add(Page page) {
         members.push_back(std::move(page.frames));
         plans.push_back(std::move(page.plan));
-        continues.push_back(earlierPage);
+        continues.push_back(-1);
     }
 };
 
@@ -182,14 +183,14 @@ bool FillPages(const Planner& planner, const std::map<int64_t, std::vector<size_
         Page page;
         std::vector<size_t> rest;
         if (!FillPage(planner, entry.second, pending, page, rest, failure)) return false;
-        layout.Add(std::move(page), entry.first);
+        layout.Add(std::move(page));
         pending = std::move(rest);
     }
     while (!pending.empty()) {
         Page page;
         std::vector<size_t> rest;
         if (!FillPage(planner, {}, pending, page, rest, failure)) return false;
-        layout.Add(std::move(page), -1);
+        layout.Add(std::move(page));
         pending = std::move(rest);
     }
     return true;
@@ -273,9 +274,12 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
             return Failed(FromPlan(failure));
         }
         if (fresh.members.size() < layout.members.size()) {
-            ContinueByMajority(fresh, previousPage);
             layout = std::move(fresh);
         }
+        // Whichever layout, a page's identity comes from the frames it
+        // holds: a page filled for an earlier page's frames may have had
+        // to give all of them up, and then that page lives on elsewhere.
+        ContinueByMajority(layout, previousPage);
     }
     if (layout.members.empty()) {
         // No frames: one empty page, as a single atlas of nothing.
@@ -283,7 +287,7 @@ PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int
         if (empty.failure != PlanFailure::None) {
             return Failed(FromPlan(empty.failure));
         }
-        layout.Add(Page{{}, std::move(empty)}, -1);
+        layout.Add(Page{{}, std::move(empty)});
     }
     const std::vector<std::vector<size_t>>& members = layout.members;
     PagesPlan result;
