@@ -3,6 +3,8 @@
 # from Debian's source packages, so Linux and Windows link the same static
 # library versions (Debian ships them only as shared libraries):
 #   libspng   the PNG reader and writer (cmake/spng.cmake)
+#   libdeflate  whole-buffer inflation of PNG image data, and checksums
+#             (cmake/libdeflate.cmake)
 #   utf8proc  Unicode case folding and composition for frame names
 #             (cmake/utf8proc.cmake)
 # Sourced or run by the other scripts before they configure; does nothing
@@ -12,9 +14,11 @@
 #   bash scripts/fetch_deps.sh
 
 # The source folders CMake expects (VELMORA_SPNG_SOURCE_DIR,
-# VELMORA_UTF8PROC_SOURCE_DIR), each with a file that shows it is complete.
+# VELMORA_LIBDEFLATE_SOURCE_DIR, VELMORA_UTF8PROC_SOURCE_DIR), each with a
+# file that shows it is complete.
 VELMORA_DEP_SOURCES=(
     "libspng libspng-0.7.3 spng/spng.c"
+    "libdeflate libdeflate-1.14 lib/deflate_decompress.c"
     "utf8proc utf8proc-2.8.0 utf8proc.c"
 )
 

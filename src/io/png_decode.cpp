@@ -1,5 +1,7 @@
 // PNG reading through libspng. The decoder is told every limit before it
-// reads a byte of pixel data, so a hostile header costs nothing.
+// reads a byte of pixel data, so a hostile header costs nothing. Plain
+// files take the quick way of png_whole.h once libspng has read their
+// header and the chunks before their image data.
 #include "io/png_io.h"
 #include "io/file_io.h"
 
@@ -14,6 +16,7 @@
 #include <utility>
 
 #include "png_common.h"
+#include "png_whole.h"
 
 namespace Velmora::Io {
 
@@ -290,22 +293,75 @@ Context OpenDecoder(const uint8_t* data, size_t size, spng_ihdr& header, std::st
     return ctx;
 }
 
-}  // namespace
-
-bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error) {
-    spng_ihdr header{};
-    const Context ctx = OpenDecoder(bytes.data(), bytes.size(), header, error);
-    if (!ctx) {
-        return false;
-    }
-    size_t size = 0;
-    const int sized = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size);
+// The header, and whether an image of its size may be decoded from a file
+// of `fileBytes`; the decoded size in `size`.
+bool CheckDecodable(spng_ctx* ctx, const spng_ihdr& header, size_t fileBytes, size_t& size, std::string& error) {
+    const int sized = spng_decoded_image_size(ctx, SPNG_FMT_RGBA8, &size);
     if (sized != 0) {
         error = DecodeError(sized);
         return false;
     }
-    if (!CanHoldImage(header, bytes.size())) {
+    if (!CanHoldImage(header, fileBytes)) {
         error = "image data too short";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error) {
+    // Anything else, and every fault with the words for it, row by row.
+    return Png::DecodeQuickly(bytes, image) || Png::DecodePngByRows(bytes, image, error);
+}
+
+namespace Png {
+
+bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image) {
+    spng_ihdr header{};
+    std::string error;
+    const Context ctx = OpenDecoder(bytes.data(), bytes.size(), header, error);
+    size_t size = 0;
+    if (!ctx || !CheckDecodable(ctx.get(), header, bytes.size(), size, error)) return false;
+    const bool indexed = header.color_type == SPNG_COLOR_TYPE_INDEXED;
+    if (header.interlace_method != 0 || !(header.bit_depth == 8 || (indexed && header.bit_depth < 8))) {
+        return false;
+    }
+    SampleLayout layout;
+    layout.width = header.width;
+    layout.height = header.height;
+    layout.colourType = header.color_type;
+    layout.depth = header.bit_depth;
+    // Reading tRNS reads, and checks, every chunk before the image data.
+    spng_trns trns{};
+    const int trnsRead = spng_get_trns(ctx.get(), &trns);
+    if (trnsRead != 0 && trnsRead != SPNG_ECHUNKAVAIL) return false;
+    const bool hasTrns = trnsRead == 0;
+    if (indexed) {
+        spng_plte plte{};
+        if (spng_get_plte(ctx.get(), &plte) != 0 || plte.n_entries > 256) return false;
+        for (uint32_t& entry : layout.palette) entry = 0xff000000u;
+        for (uint32_t i = 0; i < plte.n_entries; ++i) {
+            const spng_plte_entry& e = plte.entries[i];
+            const uint32_t alpha = hasTrns && i < trns.n_type3_entries ? trns.type3_alpha[i] : 255;
+            layout.palette[i] = uint32_t{e.red} | uint32_t{e.green} << 8 | uint32_t{e.blue} << 16 | alpha << 24;
+        }
+    } else if (header.color_type == SPNG_COLOR_TYPE_GRAYSCALE || header.color_type == SPNG_COLOR_TYPE_TRUECOLOR) {
+        layout.keyed = hasTrns;
+        layout.grayKey = trns.gray;
+        // libspng compares an 8-bit colour with the key's low bytes.
+        layout.rgbKey[0] = static_cast<uint8_t>(trns.red & 0xff);
+        layout.rgbKey[1] = static_cast<uint8_t>(trns.green & 0xff);
+        layout.rgbKey[2] = static_cast<uint8_t>(trns.blue & 0xff);
+    }
+    return DecodeWhole(bytes.data(), bytes.size(), layout, image);
+}
+
+bool DecodePngByRows(const std::vector<uint8_t>& bytes, Image& image, std::string& error) {
+    spng_ihdr header{};
+    const Context ctx = OpenDecoder(bytes.data(), bytes.size(), header, error);
+    size_t size = 0;
+    if (!ctx || !CheckDecodable(ctx.get(), header, bytes.size(), size, error)) {
         return false;
     }
     Image decoded;
@@ -344,6 +400,8 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
     return true;
 }
 
+}  // namespace Png
+
 
 bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
     // A PNG of the largest accepted size compresses to far less than this.
@@ -354,11 +412,14 @@ bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
 
 bool ReadPngSize(const std::string& path, Size2D& size, std::string& error) {
     std::vector<uint8_t> start;
-    if (!ReadFileStart(path, kHeaderBytes, start, error)) {
-        return false;
-    }
+    return ReadFileStart(path, kHeaderBytes, start, error) && PngSize(start, size, error);
+}
+
+bool PngSize(const std::vector<uint8_t>& bytes, Size2D& size, std::string& error) {
+    // Only the header's bytes, so a file cut or damaged after them is
+    // refused, as by ReadPngSize, only once it is decoded.
     spng_ihdr header{};
-    if (!OpenDecoder(start.data(), start.size(), header, error)) {
+    if (!OpenDecoder(bytes.data(), std::min(bytes.size(), kHeaderBytes), header, error)) {
         return false;
     }
     // Both sides are within kMaxImageSide: the decoder's limits refused the rest.

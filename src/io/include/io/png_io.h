@@ -1,4 +1,5 @@
-// PNG decoding and encoding for the file commands (libspng with zlib).
+// PNG decoding and encoding for the file commands (libspng with zlib; the
+// common files are inflated whole by libdeflate).
 #ifndef VELMORA_IO_PNG_IO_H
 #define VELMORA_IO_PNG_IO_H
 
@@ -32,6 +33,10 @@ bool ReadPngFile(const std::string& path, Image& image, std::string& error);
 // and a path that is no readable regular file with the system's reason; on
 // failure `size` is untouched.
 bool ReadPngSize(const std::string& path, Size2D& size, std::string& error);
+
+// ReadPngSize's answer for a PNG file already held in memory: the size from
+// its signature and IHDR alone, or the same refusal in the same words.
+bool PngSize(const std::vector<uint8_t>& bytes, Size2D& size, std::string& error);
 
 namespace Png {
 class Palette;
