@@ -465,6 +465,18 @@ TEST_F(FileCommands, FramesTooLargeForTheAtlasAreRefusedFromTheirHeadersAlone) {
                            "velmora2d: " + In("set") + "/tall.png: image data ends early\n"
                            "velmora2d: " + In("set") + "/wide.png: image data ends early\n");
     EXPECT_TRUE(Snapshot(root_ / "out").empty());
+    // Headers are judged before pixels: with a frame refused by its header,
+    // a file whose pixels are damaged, before or after it, goes unmentioned.
+    std::string cut = ReadText(In("set/fits.png"));
+    cut.resize(cut.size() - 20);
+    WriteBytes("mixed/a_cut.png", cut);
+    WriteBytes("mixed/b_huge.png", HeaderOnlyPng(16384, 16384));
+    WriteBytes("mixed/c_cut.png", cut);
+    const Outcome mixed = Atlas({"-o", Out("sheet"), In("mixed")});
+    EXPECT_EQ(mixed.status, 2);
+    EXPECT_EQ(mixed.err,
+              "velmora2d: " + In("mixed") + "/b_huge.png: 16384x16384 does not fit the atlas size limit 8192x8192\n");
+    EXPECT_TRUE(Snapshot(root_ / "out").empty());
 }
 
 TEST_F(FileCommands, TheSizeLimitCountsPaddingAndExtrusionToThePixel) {

@@ -37,7 +37,7 @@
 #include <pthread.h>
 #endif
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include "commit_journal.h"
 #include "file_ops.h"
@@ -97,12 +97,12 @@ bool SameBytes(std::ifstream& in, const uint8_t* bytes, size_t size) {
            std::equal(held.begin(), held.end(), bytes, [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }
 
-// Whether `target` is a regular file holding exactly `bytes`. Such a file is
-// left alone: no new inode, no rename, and its modification time stays, so
-// engines watching the folder do not import it again.
-bool HoldsExactly(const fs::path& target, const std::vector<uint8_t>& bytes) {
+// Whether `target`, of `kind`, is a regular file holding exactly `bytes`.
+// Such a file is left alone: no new inode, no rename, and its modification
+// time stays, so engines watching the folder do not import it again.
+bool HoldsExactly(const fs::path& target, Kind kind, const std::vector<uint8_t>& bytes) {
     std::error_code ec;
-    if (KindOf(target) != Kind::Regular || fs::file_size(target, ec) != bytes.size() || ec) {
+    if (kind != Kind::Regular || fs::file_size(target, ec) != bytes.size() || ec) {
         return false;
     }
     std::ifstream in(target, std::ios::binary);
@@ -115,22 +115,17 @@ class Stamp {
 public:
     void Add(const uint8_t* data, size_t size) {
         size_ += size;
-        while (size > 0) {
-            const auto chunk = static_cast<uInt>(std::min<size_t>(size, size_t{1} << 30));
-            crc_ = crc32(crc_, data, chunk);
-            data += chunk;
-            size -= chunk;
-        }
+        crc_ = libdeflate_crc32(crc_, data, size);
     }
     std::string Text() const {
         char crc[9];
-        std::snprintf(crc, sizeof crc, "%08lx", crc_);
+        std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(crc_));
         return std::to_string(size_) + " " + crc;
     }
 
 private:
     uint64_t size_ = 0;
-    uLong crc_ = crc32(0L, Z_NULL, 0);
+    uint32_t crc_ = 0;  // the CRC-32 of no bytes
 };
 
 std::string StampOfBytes(const std::vector<uint8_t>& bytes) {
@@ -166,10 +161,12 @@ struct OutputSet::State {
     std::vector<fs::path> prunes;         // their folders, once empty
     std::set<fs::path> seen;
     std::vector<fs::path> createdFolders;
+    // Folders this set has seen or made: the next file in one needs no look.
+    std::set<fs::path> knownFolders;
     bool committing = false;
     bool finished = false;
 
-    bool Admit(const Staged& item, std::string& error);
+    bool Admit(const Staged& item, FileOps::Kind& kind, std::string& error);
     bool Record(const std::string& kind, const fs::path& path, std::string& error);
     bool CreateParents(const Staged& item, std::string& error);
     bool OpenTemporary(Staged& item, std::string& error);
@@ -181,7 +178,8 @@ struct OutputSet::State {
 };
 
 // The checks every staged file passes before anything is written.
-bool OutputSet::State::Admit(const Staged& item, std::string& error) {
+// `kind` is what the target is now.
+bool OutputSet::State::Admit(const Staged& item, Kind& kind, std::string& error) {
     if (finished || committing) {
         error = item.path + ": the output set is already finished";
         return false;
@@ -195,7 +193,7 @@ bool OutputSet::State::Admit(const Staged& item, std::string& error) {
         error = item.path + ": written twice in one set";
         return false;
     }
-    const Kind kind = KindOf(item.target);
+    kind = KindOf(item.target);
     if (kind == Kind::Folder) {
         error = item.path + ": is a folder";
         return false;
@@ -227,6 +225,8 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
     std::vector<fs::path> missing;
     std::error_code ec;
     fs::path folder = item.target.parent_path();
+    if (knownFolders.count(folder) != 0) return true;
+    const fs::path parent = folder;
     while (!folder.empty()) {
         const Kind kind = KindOf(folder);
         if (kind != Kind::Missing) {
@@ -249,6 +249,7 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
             return false;
         }
     }
+    knownFolders.insert(parent);
     return true;
 }
 
@@ -316,11 +317,12 @@ bool OutputSet::State::StageBytes(OutputFile file, std::string& error) {
     // Kept as written, so messages name folders in the caller's words.
     item.target = fs::u8path(file.path);
     item.path = std::move(file.path);
-    if (!Admit(item, error)) {
+    Kind kind = Kind::Missing;
+    if (!Admit(item, kind, error)) {
         return false;
     }
     item.move.target = item.target;
-    item.unchanged = HoldsExactly(item.target, file.bytes);
+    item.unchanged = HoldsExactly(item.target, kind, file.bytes);
     bool written = item.unchanged;
     if (!written && CreateParents(item, error) && OpenTemporary(item, error)) {
         written = FileOps::WriteAll(item.fd, file.bytes);
@@ -339,14 +341,15 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
     Staged item;
     item.target = fs::u8path(path);
     item.path = path;
-    if (!state.Admit(item, error)) {
+    Kind kind = Kind::Missing;
+    if (!state.Admit(item, kind, error)) {
         return false;
     }
     item.move.target = item.target;
     // The target is compared piece by piece as the temporary is written;
     // if it held exactly these bytes the temporary goes and it stays.
     std::ifstream old;
-    if (KindOf(item.target) == Kind::Regular) {
+    if (kind == Kind::Regular) {
         old.open(item.target, std::ios::binary);
     }
     bool same = old.is_open();

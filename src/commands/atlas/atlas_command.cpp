@@ -1,7 +1,6 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -118,18 +117,44 @@ bool ComposePages(const std::vector<Image>& images, const PagesPlan& plan, int32
     return true;
 }
 
+// One scale's whole output set, planned and composed; its images stay here
+// until they are written, and its documents are built while they encode.
+struct Variant {
+    std::vector<Image> atlases;
+    std::vector<Image> normalAtlases;
+    std::vector<Io::PngPicture> pictures;
+    std::string prefix;                // PREFIX, or PREFIX@Sx
+    std::vector<PageDocuments> pages;  // what the documents describe
+    size_t frames = 0;
+    size_t images = 0;
+    size_t files = 0;
+    bool animations = false;  // Phaser's PREFIX.anims.json among the documents
+};
+
 // Stage: every file staged while the images encode, then committed at once.
-// The documents' temporaries are written while the images encode, and each
-// image's file while its later bands still deflate. The set exists before
-// the encoders start, so their threads hold back termination signals as
-// the set does.
-bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::vector<Io::OutputFile> documents,
-                const std::vector<Io::PngPicture>& pictures, std::string& error) {
+// The encoders start first: the documents are built and their temporaries
+// written while the images deflate, and each image's file while its later
+// bands still deflate. The set exists before the encoders start, so their
+// threads hold back termination signals as the set does.
+bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::vector<Variant>& variants,
+                std::string& error) {
+    std::vector<Io::PngPicture> pictures;
+    for (const Variant& variant : variants) {
+        pictures.insert(pictures.end(), variant.pictures.begin(), variant.pictures.end());
+    }
     Io::OutputSet output(lock, true);
     Io::PngStreams encoding(pictures, settings.jobs);
     bool staged = true;
-    for (size_t i = 0; staged && i < documents.size(); ++i) {
-        staged = output.Stage(std::move(documents[i]), error);
+    for (Variant& variant : variants) {
+        std::vector<Io::OutputFile> documents =
+            BuildDocuments(variant.prefix, settings.jsonArray, std::move(variant.pages));
+        variant.files = documents.size() + variant.pictures.size();
+        const std::string animations = variant.prefix + ".anims.json";
+        variant.animations = std::any_of(documents.begin(), documents.end(),
+                                         [&animations](const Io::OutputFile& f) { return f.path == animations; });
+        for (size_t i = 0; staged && i < documents.size(); ++i) {
+            staged = output.Stage(std::move(documents[i]), error);
+        }
     }
     for (size_t i = 0; staged && i < pictures.size(); ++i) {
         staged = output.StagePieces(
@@ -172,19 +197,6 @@ void Summarise(const AtlasSettings& settings, const std::string& suffix, size_t 
     }
     out << " and " << prefix << "/\n";
 }
-
-// One scale's whole output set, planned, composed and described; its
-// images stay here until they are written.
-struct Variant {
-    std::vector<Image> atlases;
-    std::vector<Image> normalAtlases;
-    std::vector<Io::PngPicture> pictures;
-    std::vector<Io::OutputFile> documents;
-    size_t frames = 0;
-    size_t images = 0;
-    size_t files = 0;
-    bool animations = false;  // Phaser's PREFIX.anims.json among the documents
-};
 
 // Packs shaped `frames` into the files of one scale: PREFIX, or PREFIX@Sx of
 // a scale variant (pages PREFIX-N@Sx). False after reporting why not.
@@ -260,7 +272,8 @@ bool PackVariant(const AtlasSettings& settings, ScaleFactor scale, std::vector<I
     for (size_t i = 0; i < frames.size(); ++i) {
         pages[plan.pageOf[packed.slot[i]]].sheet.frames.push_back(entries[i]);
     }
-    result.documents = BuildDocuments(prefix, settings.jsonArray, std::move(pages));
+    result.prefix = prefix;
+    result.pages = std::move(pages);
     result.frames = frames.size();
     result.images = packed.images.size();
     return true;
@@ -356,20 +369,8 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
             return kStatusFailed;
         }
     }
-    std::vector<Io::OutputFile> documents;
-    std::vector<Io::PngPicture> pictures;
-    for (size_t k = 0; k < variants.size(); ++k) {
-        Variant& variant = variants[k];
-        variant.files = variant.documents.size() + variant.pictures.size();
-        const std::string animations = settings.prefix + ScaleSuffix(settings.scales[k]) + ".anims.json";
-        variant.animations = std::any_of(variant.documents.begin(), variant.documents.end(),
-                                         [&animations](const Io::OutputFile& f) { return f.path == animations; });
-        std::move(variant.documents.begin(), variant.documents.end(), std::back_inserter(documents));
-        pictures.insert(pictures.end(), variant.pictures.begin(), variant.pictures.end());
-    }
-
     progress.Stage("encoding and writing");
-    const bool written = WriteStage(settings, lock, std::move(documents), pictures, error);
+    const bool written = WriteStage(settings, lock, variants, error);
     progress.Done();
     if (!written) {
         ReportLine(err, error);

@@ -281,53 +281,67 @@ void ShapeFrame(InputFrame& frame, const AtlasSettings& settings) {
 
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err) {
-    // Every header first: a file that is no PNG, or a frame too large for
-    // the atlas, is refused before any pixel memory is spent.
+    // Every header is checked, and a file that is no PNG, or a frame too
+    // large for the atlas, is refused with all the others like it before a
+    // single file's pixel error is reported. Each file is read once: its
+    // pixels are decoded as soon as its header passes, unless a refused
+    // header was already seen, and trimmed at once, so no more than one
+    // file and one whole image per thread are held beside the frames.
+    std::vector<std::string> headerErrors(frames.size());
     std::vector<std::string> errors(frames.size());
-    std::vector<Size2D> sizes(frames.size());
-    Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
-        // A layered sprite file's header was read when its frames were named.
-        if (frames[i].spriteFrame >= 0) {
-            sizes[i] = Size2D{frames[i].sourceW, frames[i].sourceH};
-            if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(sizes[i], settings) &&
-                frames[i].spriteFrame == 0) {
-                errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
-            }
-        } else if (!Io::ReadPngSize(frames[i].path, sizes[i], errors[i])) {
-            errors[i] = frames[i].path + ": " + errors[i];
-        } else if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(sizes[i], settings)) {
-            errors[i] = frames[i].path + ": " + TooLarge(sizes[i], settings);
-        }
-    });
-    if (!ReportErrors(errors, err)) {
-        return false;
-    }
-    // Then the pixels, each frame trimmed as soon as it is decoded, so no
-    // more than one whole image per thread is held at a time.
-    // Each layered sprite file once, split into its frames.
-    DecodeSpriteFiles(frames, settings, errors);
+    std::atomic<bool> refused{false};
     std::atomic<size_t> done{0};
     const std::thread::id caller = std::this_thread::get_id();
+    const auto fits = [&settings](Size2D size) {
+        return settings.trim || HasScaleVariants(settings) || FitsAlone(size, settings);
+    };
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         InputFrame& frame = frames[i];
-        try {
-            if (frame.spriteFrame >= 0) {
-                // Decoded with its file above.
-            } else if (Io::ReadPngFile(frame.path, frame.image, errors[i])) {
-                // Scale variants shape each scale's own pixels later.
-                if (!HasScaleVariants(settings)) ShapeFrame(frame, settings);
-            } else {
-                errors[i] = frame.path + ": " + errors[i];
+        // A layered sprite file's header was read when its frames were
+        // named; its pixels are decoded below, once per file.
+        if (frame.spriteFrame >= 0) {
+            const Size2D size{frame.sourceW, frame.sourceH};
+            if (frame.spriteFrame == 0 && !fits(size)) {
+                headerErrors[i] = frame.path + ": " + TooLarge(size, settings);
+                refused = true;
             }
-        } catch (const std::bad_alloc&) {
-            frame.image = Image{};
-            errors[i] = frame.path + ": out of memory while decoding";
+        } else {
+            try {
+                // A PNG of the largest accepted size compresses to far less than this.
+                constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
+                std::vector<uint8_t> bytes;
+                Size2D size{};
+                std::string why;
+                if (!Io::ReadFileBytes(frame.path, kMaxInputBytes, bytes, why) || !Io::PngSize(bytes, size, why)) {
+                    headerErrors[i] = frame.path + ": " + why;
+                } else if (!fits(size)) {
+                    headerErrors[i] = frame.path + ": " + TooLarge(size, settings);
+                }
+                if (!headerErrors[i].empty()) {
+                    refused = true;
+                } else if (!refused) {
+                    if (Io::DecodePng(bytes, frame.image, why)) {
+                        // Scale variants shape each scale's own pixels later.
+                        if (!HasScaleVariants(settings)) ShapeFrame(frame, settings);
+                    } else {
+                        errors[i] = frame.path + ": " + why;
+                    }
+                }
+            } catch (const std::bad_alloc&) {
+                frame.image = Image{};
+                errors[i] = frame.path + ": out of memory while decoding";
+            }
         }
         const size_t finished = ++done;
         if (std::this_thread::get_id() == caller) {
             progress.Count("decoding", finished, frames.size());
         }
     });
+    if (!ReportErrors(headerErrors, err)) {
+        return false;
+    }
+    // Each layered sprite file once, split into its frames.
+    DecodeSpriteFiles(frames, settings, errors);
     return ReportErrors(errors, err);
 }
 
