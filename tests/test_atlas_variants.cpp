@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/atlas_files.h"
 #include "support/command_run.h"
 #include "support/file_tree.h"
 #include "support/godot_text_reader.h"
@@ -24,6 +25,9 @@
 
 namespace {
 
+using VelmoraTest::WritePng;
+using VelmoraTest::ReadJson;
+
 using Velmora::Image;
 using VelmoraTest::ReadText;
 using VelmoraTest::Sprite;
@@ -34,20 +38,6 @@ namespace fs = std::filesystem;
 
 using VelmoraTest::Atlas;
 using VelmoraTest::Outcome;
-
-void WritePng(const fs::path& path, const Image& image) {
-    std::vector<uint8_t> png;
-    std::string error;
-    ASSERT_TRUE(Velmora::Io::EncodePng(image, png, error)) << error;
-    WriteText(path, std::string(png.begin(), png.end()));
-}
-
-StrictJson::Value ReadJson(const fs::path& path) {
-    StrictJson::Value value;
-    std::string error;
-    EXPECT_TRUE(StrictJson::Parse(ReadText(path), value, error)) << path << ": " << error;
-    return value;
-}
 
 StrictPng::File ReadPng(const fs::path& path) {
     const std::string bytes = ReadText(path);

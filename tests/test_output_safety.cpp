@@ -38,11 +38,14 @@
 #endif
 
 #include "io/png_io.h"
+#include "support/atlas_files.h"
 #include "support/child_process.h"
 #include "support/file_tree.h"
 #include "velmora/image.h"
 
 namespace {
+
+using VelmoraTest::WritePng;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -134,13 +137,6 @@ Image Blob(int32_t width, int32_t height, uint32_t seed) {
         }
     }
     return image;
-}
-
-void WritePng(const fs::path& path, const Image& image) {
-    std::vector<uint8_t> png;
-    std::string error;
-    ASSERT_TRUE(Velmora::Io::EncodePng(image, png, error)) << error;
-    WriteText(path, std::string(png.begin(), png.end()));
 }
 
 struct Frame {

@@ -12,6 +12,7 @@
 
 #include "io/png_io.h"
 #include "support/aseprite_writer.h"
+#include "support/atlas_files.h"
 #include "support/command_run.h"
 #include "support/file_tree.h"
 #include "support/godot_text_reader.h"
@@ -19,6 +20,9 @@
 #include "support/sprites.h"
 
 namespace {
+
+using VelmoraTest::WritePng;
+using VelmoraTest::ReadJson;
 
 namespace Ase = VelmoraTest::Ase;
 using VelmoraTest::ReadText;
@@ -63,20 +67,6 @@ Ase::Bytes SpriteFile(uint16_t width, uint16_t height, const std::vector<uint16_
 }
 
 void WriteBytes(const fs::path& path, const Ase::Bytes& bytes) { WriteText(path, std::string(bytes.begin(), bytes.end())); }
-
-void WritePng(const fs::path& path, const Velmora::Image& image) {
-    std::vector<uint8_t> png;
-    std::string error;
-    ASSERT_TRUE(Velmora::Io::EncodePng(image, png, error)) << error;
-    WriteText(path, std::string(png.begin(), png.end()));
-}
-
-StrictJson::Value ReadJson(const fs::path& path) {
-    StrictJson::Value value;
-    std::string error;
-    EXPECT_TRUE(StrictJson::Parse(ReadText(path), value, error)) << path << ": " << error;
-    return value;
-}
 
 std::vector<std::string> Texts(const StrictJson::Value* list) {
     std::vector<std::string> out;
