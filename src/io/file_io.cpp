@@ -1,5 +1,6 @@
 // Files and folders through std::filesystem: u8path/u8string keep names
-// UTF-8 in our strings while Windows is called with wide characters.
+// UTF-8 in our strings while Windows is called with wide characters. On
+// POSIX systems inputs are read with the system calls themselves.
 #include "io/file_io.h"
 
 #include <algorithm>
@@ -11,6 +12,12 @@
 #include <set>
 #include <system_error>
 #include <utility>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace Velmora::Io {
 
@@ -53,6 +60,7 @@ bool HasSpriteExtension(const std::string& name) {
 struct Entry {
     std::string name;  // UTF-8
     fs::path path;
+    bool folder = false;  // a folder, or a link to one
 };
 
 // One folder's entries, sorted by name so which path reaches a folder first
@@ -61,7 +69,11 @@ bool ReadFolder(const fs::path& folder, std::vector<Entry>& entries, std::error_
     entries.clear();
     fs::directory_iterator it(folder, ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        entries.push_back(Entry{it->path().filename().u8string(), it->path()});
+        // The listing tells most entries' type: only links and entries of
+        // unknown type cost a look of their own, not one per sprite.
+        std::error_code typeError;
+        const bool folder = it->is_directory(typeError);
+        entries.push_back(Entry{it->path().filename().u8string(), it->path(), folder});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     return !ec;
@@ -71,8 +83,9 @@ bool ReadFolder(const fs::path& folder, std::vector<Entry>& entries, std::error_
 
 namespace {
 
-// Opening anything but a regular file could block (a pipe) or read
-// without end (a device).
+// Opening anything but a regular file could block (a pipe), read without
+// end (a device) or act on a device: the kind is looked at first.
+#ifdef _WIN32
 bool CheckRegularFile(const fs::path& file, std::string& error) {
     std::error_code ec;
     const fs::file_status status = fs::status(file, ec);
@@ -99,9 +112,48 @@ bool OpenForReading(const fs::path& file, std::ifstream& in, std::string& error)
     }
     return true;
 }
+#else
+std::string ErrnoText(int reason) { return SystemReason(std::error_code(reason, std::generic_category())); }
+
+// A run reads thousands of sprites: one look, one open and, for a whole
+// file, one read each, without a stream's buffer between.
+bool LookAtRegular(const std::string& path, struct stat& info, std::string& error) {
+    if (::stat(path.c_str(), &info) != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = S_ISDIR(info.st_mode) ? "is a folder" : "not a regular file";
+        return false;
+    }
+    return true;
+}
+
+// Opens for reading; a pipe that replaced the file since the look still
+// never blocks the open.
+int OpenForReading(const std::string& path, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) error = ErrnoText(errno);
+    return fd;
+}
+
+// Reads until `want` bytes are in or the file ends; how many, or -1.
+ssize_t ReadUpTo(int fd, uint8_t* data, size_t want, size_t enough) {
+    size_t done = 0;
+    while (done < enough) {
+        const ssize_t got = ::read(fd, data + done, want - done);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<ssize_t>(done);
+}
+#endif
 
 }  // namespace
 
+#ifdef _WIN32
 bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
                    std::string& error) {
     const fs::path file = fs::u8path(path);
@@ -146,6 +198,64 @@ bool ReadFileStart(const std::string& path, size_t count, std::vector<uint8_t>& 
     bytes = std::move(data);
     return true;
 }
+#else
+bool ReadFileBytes(const std::string& path, uint64_t maxBytes, std::vector<uint8_t>& bytes,
+                   std::string& error) {
+    struct stat info {};
+    if (!LookAtRegular(path, info, error)) {
+        return false;
+    }
+    const auto size = static_cast<uint64_t>(info.st_size);
+    if (size > maxBytes) {
+        error = "file too large (over " + std::to_string(maxBytes) + " bytes)";
+        return false;
+    }
+    const int fd = OpenForReading(path, error);
+    if (fd < 0) {
+        return false;
+    }
+    // One byte more than the size asked for: a file that grew shows it in
+    // the same read. A file that changed size while being read is refused
+    // rather than taken half-written.
+    std::vector<uint8_t> data(static_cast<size_t>(size) + 1);
+    const ssize_t got = ReadUpTo(fd, data.data(), data.size(), static_cast<size_t>(size));
+    const int reason = errno;
+    ::close(fd);
+    if (got < 0) {
+        error = ErrnoText(reason);
+        return false;
+    }
+    if (static_cast<uint64_t>(got) != size) {
+        error = "file changed while being read";
+        return false;
+    }
+    data.pop_back();
+    bytes = std::move(data);
+    return true;
+}
+
+bool ReadFileStart(const std::string& path, size_t count, std::vector<uint8_t>& bytes, std::string& error) {
+    struct stat info {};
+    if (!LookAtRegular(path, info, error)) {
+        return false;
+    }
+    const int fd = OpenForReading(path, error);
+    if (fd < 0) {
+        return false;
+    }
+    std::vector<uint8_t> data(count);
+    const ssize_t got = ReadUpTo(fd, data.data(), count, count);
+    const int reason = errno;
+    ::close(fd);
+    if (got < 0) {
+        error = ErrnoText(reason);
+        return false;
+    }
+    data.resize(static_cast<size_t>(got));
+    bytes = std::move(data);
+    return true;
+}
+#endif
 
 PathKind GetPathKind(const std::string& path) {
     std::error_code ec;
@@ -191,8 +301,7 @@ bool ListMatching(const std::string& folder, bool (*wanted)(const std::string&),
         for (const Entry& entry : entries) {
             if (IsDotName(entry.name)) continue;
             const std::string relative = current.relative + entry.name;
-            std::error_code statusError;
-            if (fs::is_directory(entry.path, statusError)) {
+            if (entry.folder) {
                 queue.push_back(Pending{entry.path, relative + "/"});
             } else if (wanted(entry.name)) {
                 // Anything else with the name (a dangling link, a device) is
