@@ -21,6 +21,7 @@
 
 #include <zlib.h>
 
+#include "file_ops.h"
 #include "io/file_io.h"
 #include "io/output_set.h"
 #include "io/png_io.h"
@@ -1005,6 +1006,78 @@ TEST(OutputSet, StagesFilesMadeInPiecesAndKeepsTargetsThatHoldThemAlready) {
             EXPECT_EQ(fs::last_write_time(target) != before, c.rewritten);
         }
         EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"deep/", "deep/atlas.png"}));
+    }
+}
+
+// How a test stages a file: one by one, all at once, or in pieces.
+enum class Staging { One, All, Pieces };
+
+bool StageAs(Velmora::Io::OutputSet& set, Staging how, std::vector<OutputFile> files, std::string& error) {
+    switch (how) {
+    case Staging::All:
+        return set.StageAll(std::move(files), error);
+    case Staging::One:
+    case Staging::Pieces:
+        break;
+    }
+    for (OutputFile& file : files) {
+        const bool staged = how == Staging::One
+                                ? set.Stage(std::move(file), error)
+                                : set.StagePieces(file.path, Pieces({std::string(file.bytes.begin(), file.bytes.end())}),
+                                                  error);
+        if (!staged) return false;
+    }
+    return true;
+}
+
+// A file another program creates under a name the set staged as new, after
+// staging and before the commit, is not the set's to replace: the commit
+// fails naming it, leaves it as it is and undoes the files already in place.
+TEST(OutputSet, AFileThatAppearsUnderANewNameBeforeTheCommitIsKept) {
+    const struct {
+        const char* what;
+        Staging how;
+    } cases[] = {{"staged one by one", Staging::One}, {"staged at once", Staging::All}, {"staged in pieces", Staging::Pieces}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TempDir dir;
+        WriteAll(dir.path() / "atlas.png", "old atlas");
+        {
+            Velmora::Io::OutputSet set;
+            std::string error;
+            ASSERT_TRUE(StageAs(set, c.how,
+                                {{dir.Str("atlas.png"), {'n', 'e', 'w'}},
+                                 {dir.Str("atlas.json"), {'{', '}'}},
+                                 {dir.Str("new/atlas.tres"), {'t'}}},
+                                error))
+                << error;
+            WriteAll(dir.path() / "atlas.json", "theirs");
+            EXPECT_FALSE(set.Commit(error));
+            EXPECT_EQ(error, dir.Str("atlas.json") + ": another program created it while this run was writing");
+        }
+        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+        EXPECT_EQ(ReadText(dir.path() / "atlas.json"), "theirs");
+        EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"atlas.png", "atlas.json"}));
+    }
+}
+
+// A hidden temporary a killed run left under the name a set tries first is
+// stepped over and left alone, however the set stages.
+TEST(OutputSet, ALeftOverTemporaryUnderTheFirstNameIsSteppedOver) {
+    for (const Staging how : {Staging::One, Staging::All, Staging::Pieces}) {
+        SCOPED_TRACE(static_cast<int>(how));
+        const TempDir dir;
+        const fs::path target = dir.path() / "atlas.json";
+        const std::string key = target.lexically_normal().generic_u8string();
+        const std::string leftOver = Velmora::Io::FileOps::SiblingFileName(key, 0, "tmp");
+        WriteAll(dir.path() / leftOver, "left over");
+        Velmora::Io::OutputSet set;
+        std::string error;
+        ASSERT_TRUE(StageAs(set, how, {{dir.Str("atlas.json"), {'{', '}'}}}, error)) << error;
+        ASSERT_TRUE(set.Commit(error)) << error;
+        EXPECT_EQ(ReadText(target), "{}");
+        EXPECT_EQ(ReadText(dir.path() / leftOver), "left over");
+        EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"atlas.json", leftOver}));
     }
 }
 

@@ -99,7 +99,14 @@ bool Forward(const Move& move, bool resuming, std::string& error) {
         }
     }
     if (temporary) {
-        fs::rename(move.temp, move.target, ec);
+        if (move.wasMissing && !resuming) {
+            if (!FileOps::RenameNoReplace(move.temp, move.target, ec) && ec == std::errc::file_exists) {
+                error = "another program created it while this run was writing";
+                return false;
+            }
+        } else {
+            fs::rename(move.temp, move.target, ec);
+        }
         if (ec) {
             error = FileOps::Reason(ec);
             return false;
@@ -267,6 +274,17 @@ bool Writer::Add(const std::string& kind, const std::vector<fs::path>& paths, bo
     }
     line += '\n';
     return AddText(line, flush);
+}
+
+bool Writer::AddEach(const std::string& kind, const std::vector<fs::path>& paths) {
+    std::string text;
+    for (const fs::path& path : paths) {
+        text += kind;
+        text += ' ';
+        text += Encode(Relative(path));
+        text += '\n';
+    }
+    return AddText(text, false);
 }
 
 std::string Writer::Relative(const fs::path& path) const {

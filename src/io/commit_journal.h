@@ -33,6 +33,10 @@ struct Move {
     fs::path temp;    // empty: the target is removed, not replaced
     fs::path target;
     fs::path backup;  // empty: there is no old target
+    // Nothing had the target's name when the run began: a commit in
+    // progress refuses to put the temporary over a file that has appeared
+    // since. (Not recorded: a resumed commit replaces what it finds.)
+    bool wasMissing = false;
 };
 // Resuming a commit an earlier run began, steps already taken are skipped.
 bool Forward(const Move& move, bool resuming, std::string& error);
@@ -76,6 +80,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     // Appends a record; with `flush`, waits until it is on the disk.
     bool Add(const std::string& kind, const std::vector<fs::path>& paths, bool flush = false);
+    // One record of `kind` for each of `paths`, in one write.
+    bool AddEach(const std::string& kind, const std::vector<fs::path>& paths);
     bool AddText(const std::string& text, bool flush);
     // Closes and removes the journal: the set is whole.
     void Remove();

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <set>
 
+#include <libdeflate.h>
+
 #ifdef _WIN32
 #include <io.h>
 #include <sys/stat.h>
@@ -98,6 +100,24 @@ bool FlushFolders(const std::vector<fs::path>& folders) {
 #endif
 }
 
+bool RenameNoReplace(const fs::path& from, const fs::path& to, std::error_code& ec) {
+    ec.clear();
+#ifdef __linux__
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    // File systems without the flag say EINVAL: they take the look below.
+    if (errno != EINVAL && errno != ENOSYS) {
+        ec = std::error_code(errno, std::generic_category());
+        return false;
+    }
+#endif
+    if (KindOf(to) != Kind::Missing) {
+        ec = std::make_error_code(std::errc::file_exists);
+        return false;
+    }
+    fs::rename(from, to, ec);
+    return !ec;
+}
+
 Kind KindOf(const fs::path& path) {
     std::error_code ec;
     const fs::file_status status = fs::symlink_status(path, ec);
@@ -113,6 +133,49 @@ Kind KindOf(const fs::path& path) {
     default:
         return ec ? Kind::Missing : Kind::Other;
     }
+}
+
+bool SameBytes(std::ifstream& in, const uint8_t* bytes, size_t size) {
+    std::vector<char> held(size);
+    return static_cast<bool>(in.read(held.data(), static_cast<std::streamsize>(size))) &&
+           std::equal(held.begin(), held.end(), bytes, [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+}
+
+bool HoldsExactly(const fs::path& target, Kind kind, const std::vector<uint8_t>& bytes) {
+    std::error_code ec;
+    if (kind != Kind::Regular || fs::file_size(target, ec) != bytes.size() || ec) {
+        return false;
+    }
+    std::ifstream in(target, std::ios::binary);
+    return bytes.empty() ? in.good() : SameBytes(in, bytes.data(), bytes.size());
+}
+
+void Stamp::Add(const uint8_t* data, size_t size) {
+    size_ += size;
+    crc_ = libdeflate_crc32(crc_, data, size);
+}
+
+std::string Stamp::Text() const {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(crc_));
+    return std::to_string(size_) + " " + crc;
+}
+
+std::string StampOfBytes(const std::vector<uint8_t>& bytes) {
+    Stamp stamp;
+    stamp.Add(bytes.data(), bytes.size());
+    return stamp.Text();
+}
+
+std::string StampOfFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    Stamp stamp;
+    std::vector<char> buffer(size_t{1} << 16);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        stamp.Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(in.gcount()));
+    }
+    return in.eof() ? stamp.Text() : "";
 }
 
 std::string Reason(const std::error_code& ec) {

@@ -1,11 +1,12 @@
 // The small file operations the output set, its journal and its lock share:
-// exclusive creation, whole writes, flushes to the disk, and the system's
-// reason for a failure in words.
+// exclusive creation, whole writes, flushes to the disk, comparing and
+// stamping contents, and the system's reason for a failure in words.
 #ifndef VELMORA_IO_FILE_OPS_H
 #define VELMORA_IO_FILE_OPS_H
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -33,9 +34,36 @@ bool FlushFolders(const std::vector<fs::path>& folders);
 // covers their data on this system).
 bool FlushEachFile();
 
+// Renames `from` to `to` only if nothing has that name (else false with
+// `ec` file_exists). Atomic where the system offers it (Linux); elsewhere
+// it looks first.
+bool RenameNoReplace(const fs::path& from, const fs::path& to, std::error_code& ec);
+
 // What a path names, not following a final symlink.
 enum class Kind { Missing, Regular, Symlink, Folder, Other };
 Kind KindOf(const fs::path& path);
+
+// Whether `in` goes on with exactly `bytes` (reading them).
+bool SameBytes(std::ifstream& in, const uint8_t* bytes, size_t size);
+// Whether `target`, of `kind`, is a regular file holding exactly `bytes`.
+// Such a file is left alone: no new inode, no rename, and its modification
+// time stays, so engines watching the folder do not import it again.
+bool HoldsExactly(const fs::path& target, Kind kind, const std::vector<uint8_t>& bytes);
+
+// A file's size and CRC-32, as a manifest records them: a file that still
+// has both holds what this program wrote.
+class Stamp {
+public:
+    void Add(const uint8_t* data, size_t size);
+    std::string Text() const;
+
+private:
+    uint64_t size_ = 0;
+    uint32_t crc_ = 0;  // the CRC-32 of no bytes
+};
+std::string StampOfBytes(const std::vector<uint8_t>& bytes);
+// Empty when the file cannot be read to its end.
+std::string StampOfFile(const fs::path& path);
 
 // The reason for `ec` in the system's plain words ("permission denied",
 // "file name too long", ...): SystemReason (io/file_io.h), folders called

@@ -37,8 +37,6 @@
 #include <pthread.h>
 #endif
 
-#include <libdeflate.h>
-
 #include "commit_journal.h"
 #include "file_ops.h"
 #include "io/output_lock.h"
@@ -49,8 +47,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using FileOps::HoldsExactly;
 using FileOps::Kind;
 using FileOps::KindOf;
+using FileOps::SameBytes;
+using FileOps::Stamp;
+using FileOps::StampOfBytes;
+using FileOps::StampOfFile;
 
 #ifdef _WIN32
 // Console interrupts have no cheap equivalent; the journal covers them.
@@ -85,65 +88,13 @@ private:
 struct Staged {
     std::string path;  // as the caller named it, for messages
     fs::path target;
+    std::string key;   // the target's normal form: what tells files apart
+    bool wasMissing = false;  // nothing had the target's name when staged
     Journal::Move move;  // temp empty until written; backup set at commit
     int fd = -1;         // the temporary, while it is being written in pieces
     std::string stamp;   // the file's Stamp, as the manifest records it
     bool unchanged = false;  // the target already holds exactly these bytes
 };
-
-bool SameBytes(std::ifstream& in, const uint8_t* bytes, size_t size) {
-    std::vector<char> held(size);
-    return static_cast<bool>(in.read(held.data(), static_cast<std::streamsize>(size))) &&
-           std::equal(held.begin(), held.end(), bytes, [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
-}
-
-// Whether `target`, of `kind`, is a regular file holding exactly `bytes`.
-// Such a file is left alone: no new inode, no rename, and its modification
-// time stays, so engines watching the folder do not import it again.
-bool HoldsExactly(const fs::path& target, Kind kind, const std::vector<uint8_t>& bytes) {
-    std::error_code ec;
-    if (kind != Kind::Regular || fs::file_size(target, ec) != bytes.size() || ec) {
-        return false;
-    }
-    std::ifstream in(target, std::ios::binary);
-    return bytes.empty() ? in.good() : SameBytes(in, bytes.data(), bytes.size());
-}
-
-// A file's size and CRC-32, as the manifest records them: a file that still
-// has both holds what this program wrote.
-class Stamp {
-public:
-    void Add(const uint8_t* data, size_t size) {
-        size_ += size;
-        crc_ = libdeflate_crc32(crc_, data, size);
-    }
-    std::string Text() const {
-        char crc[9];
-        std::snprintf(crc, sizeof crc, "%08lx", static_cast<unsigned long>(crc_));
-        return std::to_string(size_) + " " + crc;
-    }
-
-private:
-    uint64_t size_ = 0;
-    uint32_t crc_ = 0;  // the CRC-32 of no bytes
-};
-
-std::string StampOfBytes(const std::vector<uint8_t>& bytes) {
-    Stamp stamp;
-    stamp.Add(bytes.data(), bytes.size());
-    return stamp.Text();
-}
-
-std::string StampOfFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    Stamp stamp;
-    std::vector<char> buffer(size_t{1} << 16);
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        stamp.Add(reinterpret_cast<const uint8_t*>(buffer.data()), static_cast<size_t>(in.gcount()));
-    }
-    return in.eof() ? stamp.Text() : "";
-}
 
 std::string Relative(const fs::path& path, const fs::path& folder) {
     return path.lexically_normal().lexically_relative(folder.lexically_normal()).generic_u8string();
@@ -159,27 +110,28 @@ struct OutputSet::State {
     std::vector<Staged> items;
     std::vector<Journal::Move> removals;  // stale files of earlier runs
     std::vector<fs::path> prunes;         // their folders, once empty
-    std::set<fs::path> seen;
+    std::set<std::string> seen;           // keys
     std::vector<fs::path> createdFolders;
     // Folders this set has seen or made: the next file in one needs no look.
-    std::set<fs::path> knownFolders;
+    std::set<std::string> knownFolders;
     bool committing = false;
     bool finished = false;
 
-    bool Admit(const Staged& item, FileOps::Kind& kind, std::string& error);
-    bool Record(const std::string& kind, const fs::path& path, std::string& error);
+    bool Admit(Staged& item, FileOps::Kind& kind, std::string& error);
+    bool Record(const std::string& kind, const std::vector<fs::path>& paths, std::string& error);
     bool CreateParents(const Staged& item, std::string& error);
-    bool OpenTemporary(Staged& item, std::string& error);
+    bool OpenTemporary(Staged& item, bool firstRecorded, std::string& error);
     bool CloseTemporary(Staged& item, std::string& error);
-    bool StageBytes(OutputFile file, std::string& error);
+    bool WriteTemporary(Staged& item, const std::vector<uint8_t>& bytes, std::string& error);
+    bool StageFiles(std::vector<OutputFile> files, std::string& error);
     bool AddManifest(std::string& error);
     bool Commit(std::string& error);
     void RollBack();
 };
 
-// The checks every staged file passes before anything is written.
-// `kind` is what the target is now.
-bool OutputSet::State::Admit(const Staged& item, Kind& kind, std::string& error) {
+// The checks every staged file passes before anything is written; sets
+// the item's key. `kind` is what the target is now.
+bool OutputSet::State::Admit(Staged& item, Kind& kind, std::string& error) {
     if (finished || committing) {
         error = item.path + ": the output set is already finished";
         return false;
@@ -189,11 +141,13 @@ bool OutputSet::State::Admit(const Staged& item, Kind& kind, std::string& error)
         error = item.path + ": not a file name";
         return false;
     }
-    if (!seen.insert(item.target.lexically_normal()).second) {
+    item.key = item.target.lexically_normal().generic_u8string();
+    if (!seen.insert(item.key).second) {
         error = item.path + ": written twice in one set";
         return false;
     }
     kind = KindOf(item.target);
+    item.wasMissing = kind == Kind::Missing;
     if (kind == Kind::Folder) {
         error = item.path + ": is a folder";
         return false;
@@ -210,10 +164,11 @@ bool OutputSet::State::Admit(const Staged& item, Kind& kind, std::string& error)
     return true;
 }
 
-bool OutputSet::State::Record(const std::string& kind, const fs::path& path, std::string& error) {
-    if (lock == nullptr) return true;
+// One record of `kind` per path, written at once.
+bool OutputSet::State::Record(const std::string& kind, const std::vector<fs::path>& paths, std::string& error) {
+    if (lock == nullptr || paths.empty()) return true;
     if (!journal.IsOpen() && !journal.Open(lock->JournalPath(), lock->Folder(), error)) return false;
-    if (!journal.Add(kind, {path})) {
+    if (!journal.AddEach(kind, paths)) {
         error = lock->JournalPath().u8string() + ": " + FileOps::ErrnoReason(errno);
         return false;
     }
@@ -225,8 +180,8 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
     std::vector<fs::path> missing;
     std::error_code ec;
     fs::path folder = item.target.parent_path();
-    if (knownFolders.count(folder) != 0) return true;
-    const fs::path parent = folder;
+    const std::string known = folder.generic_u8string();
+    if (knownFolders.count(known) != 0) return true;
     while (!folder.empty()) {
         const Kind kind = KindOf(folder);
         if (kind != Kind::Missing) {
@@ -241,7 +196,7 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
         folder = folder.parent_path();
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
-        if (!Record("folder", *it, error)) return false;
+        if (!Record("folder", {*it}, error)) return false;
         // "a/.." may exist by the time it is reached: not ours to remove.
         if (fs::create_directory(*it, ec)) createdFolders.push_back(*it);
         if (ec) {
@@ -249,17 +204,25 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
             return false;
         }
     }
-    knownFolders.insert(parent);
+    knownFolders.insert(known);
     return true;
 }
 
-// Creates the item's temporary and leaves it open in `item.fd`.
-bool OutputSet::State::OpenTemporary(Staged& item, std::string& error) {
-    const std::string key = item.target.lexically_normal().generic_u8string();
+fs::path TemporaryName(const Staged& item, int attempt) {
+    return item.target.parent_path() / FileOps::SiblingFileName(item.key, attempt, "tmp");
+}
+
+// Creates the item's temporary and leaves it open in `item.fd`. With
+// `firstRecorded` the journal already names the first name tried, which is
+// then created without a look: a leftover of that name can only be one of
+// our own temporaries, which a later recovery may remove.
+bool OutputSet::State::OpenTemporary(Staged& item, bool firstRecorded, std::string& error) {
     for (int n = 0; n < 100; ++n) {
-        const fs::path temp = item.target.parent_path() / FileOps::SiblingFileName(key, n, "tmp");
-        if (KindOf(temp) != Kind::Missing) continue;
-        if (!Record("temp", temp, error)) return false;
+        const fs::path temp = TemporaryName(item, n);
+        if (n > 0 || !firstRecorded) {
+            if (KindOf(temp) != Kind::Missing) continue;
+            if (!Record("temp", {temp}, error)) return false;
+        }
         const int fd = FileOps::CreateExclusive(temp);
         if (fd < 0) {
             if (errno == EEXIST) continue;
@@ -312,29 +275,58 @@ void OutputSet::State::RollBack() {
     finished = true;
 }
 
-bool OutputSet::State::StageBytes(OutputFile file, std::string& error) {
-    Staged item;
-    // Kept as written, so messages name folders in the caller's words.
-    item.target = fs::u8path(file.path);
-    item.path = std::move(file.path);
-    Kind kind = Kind::Missing;
-    if (!Admit(item, kind, error)) {
+// Every file is admitted and its folders made first, so that one journal
+// write names all the temporaries before any is created: an atlas writes a
+// thousand small files, and a record apiece cost a tenth of a run.
+bool OutputSet::State::StageFiles(std::vector<OutputFile> files, std::string& error) {
+    std::vector<Staged> batch(files.size());
+    std::vector<fs::path> temporaries;
+    for (size_t i = 0; i < files.size(); ++i) {
+        Staged& item = batch[i];
+        // Kept as written, so messages name folders in the caller's words.
+        item.target = fs::u8path(files[i].path);
+        item.path = std::move(files[i].path);
+        Kind kind = Kind::Missing;
+        if (!Admit(item, kind, error)) {
+            return false;
+        }
+        item.move.target = item.target;
+        item.unchanged = HoldsExactly(item.target, kind, files[i].bytes);
+        item.stamp = StampOfBytes(files[i].bytes);
+        if (item.unchanged) continue;
+        if (!CreateParents(item, error)) {
+            return false;
+        }
+        temporaries.push_back(TemporaryName(item, 0));
+    }
+    if (!Record("temp", temporaries, error)) {
         return false;
     }
-    item.move.target = item.target;
-    item.unchanged = HoldsExactly(item.target, kind, file.bytes);
-    bool written = item.unchanged;
-    if (!written && CreateParents(item, error) && OpenTemporary(item, error)) {
-        written = FileOps::WriteAll(item.fd, file.bytes);
-        if (!written) error = item.path + ": " + FileOps::ErrnoReason(errno);
-        written = CloseTemporary(item, error) && written;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        Staged& item = batch[i];
+        bool written = item.unchanged;
+        if (!written && OpenTemporary(item, true, error)) {
+            written = FileOps::WriteAll(item.fd, files[i].bytes);
+            if (!written) error = item.path + ": " + FileOps::ErrnoReason(errno);
+            written = CloseTemporary(item, error) && written;
+        }
+        items.push_back(std::move(item));
+        if (!written) {
+            return false;
+        }
     }
-    item.stamp = StampOfBytes(file.bytes);
-    items.push_back(std::move(item));
-    return written;
+    return true;
 }
 
-bool OutputSet::Stage(OutputFile file, std::string& error) { return state_->StageBytes(std::move(file), error); }
+bool OutputSet::Stage(OutputFile file, std::string& error) {
+    std::vector<OutputFile> files;
+    files.push_back(std::move(file));
+    return state_->StageFiles(std::move(files), error);
+}
+
+bool OutputSet::StageAll(std::vector<OutputFile> files, std::string& error) {
+    return state_->StageFiles(std::move(files), error);
+}
 
 bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std::string& error) {
     State& state = *state_;
@@ -353,7 +345,7 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
         old.open(item.target, std::ios::binary);
     }
     bool same = old.is_open();
-    const bool opened = state.CreateParents(item, error) && state.OpenTemporary(item, error);
+    const bool opened = state.CreateParents(item, error) && state.OpenTemporary(item, false, error);
     // Recorded at once, so a failure below removes the temporary.
     state.items.push_back(item);
     Staged& staged = state.items.back();
@@ -437,7 +429,9 @@ bool OutputSet::State::AddManifest(std::string& error) {
     for (const auto& [name, stamp] : owned) {
         if (!stamp.empty()) text += stamp + " " + Journal::Encode(name) + "\n";
     }
-    return StageBytes(OutputFile{manifest.u8string(), std::vector<uint8_t>(text.begin(), text.end())}, error);
+    std::vector<OutputFile> files;
+    files.push_back(OutputFile{manifest.u8string(), std::vector<uint8_t>(text.begin(), text.end())});
+    return StageFiles(std::move(files), error);
 }
 
 bool OutputSet::State::Commit(std::string& error) {
@@ -453,11 +447,15 @@ bool OutputSet::State::Commit(std::string& error) {
     if (lock != nullptr) folders.push_back(lock->Folder());
     for (Staged& item : items) {
         if (item.unchanged) continue;
-        folders.push_back(item.target.parent_path());
-        if (KindOf(item.target) != Kind::Missing) {
-            const std::string key = item.target.lexically_normal().generic_u8string();
+        // Files come folder by folder: each folder is listed once.
+        fs::path folder = item.target.parent_path();
+        if (folders.empty() || folders.back().native() != folder.native()) folders.push_back(std::move(folder));
+        // A target that was missing when staged is renamed into place only
+        // if it still is (Journal::Move::wasMissing): no look needed here.
+        item.move.wasMissing = item.wasMissing;
+        if (!item.wasMissing && KindOf(item.target) != Kind::Missing) {
             for (int n = 0; n < 100 && item.move.backup.empty(); ++n) {
-                const fs::path backup = item.target.parent_path() / FileOps::SiblingFileName(key, n, "old");
+                const fs::path backup = item.target.parent_path() / FileOps::SiblingFileName(item.key, n, "old");
                 if (KindOf(backup) == Kind::Missing) item.move.backup = backup;
             }
             if (item.move.backup.empty()) {

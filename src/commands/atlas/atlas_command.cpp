@@ -1,6 +1,7 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
+#include <iterator>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -144,18 +145,16 @@ bool WriteStage(const AtlasSettings& settings, const Io::OutputLock& lock, std::
     }
     Io::OutputSet output(lock, true);
     Io::PngStreams encoding(pictures, settings.jobs);
-    bool staged = true;
+    std::vector<Io::OutputFile> documents;
     for (Variant& variant : variants) {
-        std::vector<Io::OutputFile> documents =
-            BuildDocuments(variant.prefix, settings.jsonArray, std::move(variant.pages));
-        variant.files = documents.size() + variant.pictures.size();
+        std::vector<Io::OutputFile> own = BuildDocuments(variant.prefix, settings.jsonArray, std::move(variant.pages));
+        variant.files = own.size() + variant.pictures.size();
         const std::string animations = variant.prefix + ".anims.json";
-        variant.animations = std::any_of(documents.begin(), documents.end(),
-                                         [&animations](const Io::OutputFile& f) { return f.path == animations; });
-        for (size_t i = 0; staged && i < documents.size(); ++i) {
-            staged = output.Stage(std::move(documents[i]), error);
-        }
+        variant.animations =
+            std::any_of(own.begin(), own.end(), [&animations](const Io::OutputFile& f) { return f.path == animations; });
+        std::move(own.begin(), own.end(), std::back_inserter(documents));
     }
+    bool staged = output.StageAll(std::move(documents), error);
     for (size_t i = 0; staged && i < pictures.size(); ++i) {
         staged = output.StagePieces(
             pictures[i].path,

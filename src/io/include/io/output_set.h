@@ -42,6 +42,8 @@ public:
 
     // False with `error` ("PATH: reason") when the file cannot be staged.
     bool Stage(OutputFile file, std::string& error);
+    // Stages every file, as Stage one by one would, in fewer steps.
+    bool StageAll(std::vector<OutputFile> files, std::string& error);
     // Stages a file whose bytes are produced in pieces, in order, so a
     // large one is written while the rest is still being made: `next` fills
     // `piece` and returns true until the file is complete, then returns
