@@ -1033,31 +1033,38 @@ bool StageAs(Velmora::Io::OutputSet& set, Staging how, std::vector<OutputFile> f
 // A file another program creates under a name the set staged as new, after
 // staging and before the commit, is not the set's to replace: the commit
 // fails naming it, leaves it as it is and undoes the files already in place.
+// The name is in a folder that was there, or in one the set made.
 TEST(OutputSet, AFileThatAppearsUnderANewNameBeforeTheCommitIsKept) {
     const struct {
         const char* what;
         Staging how;
-    } cases[] = {{"staged one by one", Staging::One}, {"staged at once", Staging::All}, {"staged in pieces", Staging::Pieces}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TempDir dir;
-        WriteAll(dir.path() / "atlas.png", "old atlas");
-        {
-            Velmora::Io::OutputSet set;
-            std::string error;
-            ASSERT_TRUE(StageAs(set, c.how,
-                                {{dir.Str("atlas.png"), {'n', 'e', 'w'}},
-                                 {dir.Str("atlas.json"), {'{', '}'}},
-                                 {dir.Str("new/atlas.tres"), {'t'}}},
-                                error))
-                << error;
-            WriteAll(dir.path() / "atlas.json", "theirs");
-            EXPECT_FALSE(set.Commit(error));
-            EXPECT_EQ(error, dir.Str("atlas.json") + ": another program created it while this run was writing");
+    } stagings[] = {{"staged one by one", Staging::One}, {"staged at once", Staging::All}, {"staged in pieces", Staging::Pieces}};
+    for (const auto& c : stagings) {
+        for (const char* appearing : {"atlas.json", "new/b.tres"}) {
+            SCOPED_TRACE(std::string(c.what) + ", " + appearing);
+            const TempDir dir;
+            WriteAll(dir.path() / "atlas.png", "old atlas");
+            std::set<std::string> after = {"atlas.png", appearing};
+            {
+                Velmora::Io::OutputSet set;
+                std::string error;
+                ASSERT_TRUE(StageAs(set, c.how,
+                                    {{dir.Str("atlas.png"), {'n', 'e', 'w'}},
+                                     {dir.Str("new/a.tres"), {'a'}},
+                                     {dir.Str("new/b.tres"), {'b'}},
+                                     {dir.Str("atlas.json"), {'{', '}'}}},
+                                    error))
+                    << error;
+                WriteAll(dir.path() / appearing, "theirs");
+                EXPECT_FALSE(set.Commit(error));
+                EXPECT_EQ(error, dir.Str(appearing) + ": another program created it while this run was writing");
+            }
+            EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
+            EXPECT_EQ(ReadText(dir.path() / appearing), "theirs");
+            // The folder the set made stays only for the file in it.
+            if (std::string(appearing).rfind("new/", 0) == 0) after.insert("new/");
+            EXPECT_EQ(TreeOf(dir.path()), after);
         }
-        EXPECT_EQ(ReadText(dir.path() / "atlas.png"), "old atlas");
-        EXPECT_EQ(ReadText(dir.path() / "atlas.json"), "theirs");
-        EXPECT_EQ(TreeOf(dir.path()), (std::set<std::string>{"atlas.png", "atlas.json"}));
     }
 }
 

@@ -114,6 +114,7 @@ struct OutputSet::State {
     std::vector<fs::path> createdFolders;
     // Folders this set has seen or made: the next file in one needs no look.
     std::set<std::string> knownFolders;
+    std::set<std::string> freshFolders;  // made by this set
     bool committing = false;
     bool finished = false;
 
@@ -146,7 +147,10 @@ bool OutputSet::State::Admit(Staged& item, Kind& kind, std::string& error) {
         error = item.path + ": written twice in one set";
         return false;
     }
-    kind = KindOf(item.target);
+    // Nothing is in a folder this set made yet; should something appear,
+    // the commit's rename refuses to replace it.
+    kind = freshFolders.count(item.target.parent_path().generic_u8string()) != 0 ? Kind::Missing
+                                                                                : KindOf(item.target);
     item.wasMissing = kind == Kind::Missing;
     if (kind == Kind::Folder) {
         error = item.path + ": is a folder";
@@ -198,7 +202,10 @@ bool OutputSet::State::CreateParents(const Staged& item, std::string& error) {
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (!Record("folder", {*it}, error)) return false;
         // "a/.." may exist by the time it is reached: not ours to remove.
-        if (fs::create_directory(*it, ec)) createdFolders.push_back(*it);
+        if (fs::create_directory(*it, ec)) {
+            createdFolders.push_back(*it);
+            freshFolders.insert(it->generic_u8string());
+        }
         if (ec) {
             error = item.path + ": cannot create folder " + it->u8string() + ": " + FileOps::Reason(ec);
             return false;
