@@ -98,6 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(FitCase{"one", {{7, 3}}, 8192, 8192, false},
                     FitCase{"one_pot", {{7, 3}}, 8192, 8192, true},
                     FitCase{"exactly_the_limit", {{100, 50}}, 100, 50, false},
+                    FitCase{"one_at_a_pot_limit", {{64, 33}}, 100, 100, true},
                     FitCase{"tall_and_wide", {{1, 500}, {500, 1}, {1, 1}, {499, 499}}, 8192, 8192, false},
                     FitCase{"equal_tiles", std::vector<Size2D>(64, Size2D{16, 16}), 8192, 8192, false},
                     FitCase{"tiles_filling_the_limit", std::vector<Size2D>(16, Size2D{16, 16}), 64, 64, false},
