@@ -470,8 +470,7 @@ RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWid
 
     const size_t n = valid.size();
     if (n == 1 && invalid == 0) {
-        // Every pass puts a lone frame in the corner: no search. (Each input
-        // is checked this way before it is decoded, so it counts.)
+        // Every pass puts a lone frame in the corner (inputs are checked so).
         const Size2D& s = sizes[valid[0]];
         result.fits = true;
         result.width = powerOfTwo ? static_cast<int32_t>(RoundUpPowerOfTwo(s.w)) : s.w;
