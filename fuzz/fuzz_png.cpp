@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                image.height <= Velmora::kMaxImageSide &&
                image.pixels.size() == static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
     const std::vector<uint8_t> rgba = RoundTrip(image, PngColours::Rgba);
-    const std::vector<uint8_t> mayIndex = RoundTrip(image, PngColours::IndexedWhenFew);
+    const std::vector<uint8_t> mayIndex = RoundTrip(image, PngColours::Smallest);
     constexpr size_t kColourType = 25;
     if (FewColours(image)) {
         FUZZ_CHECK(mayIndex[kColourType] == 3);
@@ -99,6 +99,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Velmora::Image reduced = image;
     for (uint32_t& pixel : reduced.pixels) pixel &= 0xc0c0c0c0u;
-    FUZZ_CHECK(RoundTrip(reduced, PngColours::IndexedWhenFew)[kColourType] == 3);
+    FUZZ_CHECK(RoundTrip(reduced, PngColours::Smallest)[kColourType] == 3);
     return 0;
 }

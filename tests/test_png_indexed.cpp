@@ -127,9 +127,9 @@ TEST(IndexedPng, FewColoursAreWrittenIndexedAndDecodeToTheSamePixels) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const Image image = Painted(c.width, c.height, c.colours);
-        PngEncoder encoder(image, PngColours::IndexedWhenFew);
+        PngEncoder encoder(image, PngColours::Smallest);
         EXPECT_TRUE(encoder.Indexed());
-        const std::vector<uint8_t> png = Encode(image, PngColours::IndexedWhenFew);
+        const std::vector<uint8_t> png = Encode(image, PngColours::Smallest);
 
         StrictPng::File file;
         std::string error;
@@ -170,36 +170,63 @@ TEST(IndexedPng, FilesAreSmallerThanTheRgbaFilesOfTheSameImages) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(PngEncoder(c.image, PngColours::IndexedWhenFew).Indexed());
-        EXPECT_LT(Encode(c.image, PngColours::IndexedWhenFew).size(), Encode(c.image, PngColours::Rgba).size());
+        ASSERT_TRUE(PngEncoder(c.image, PngColours::Smallest).Indexed());
+        EXPECT_LT(Encode(c.image, PngColours::Smallest).size(), Encode(c.image, PngColours::Rgba).size());
     }
 }
 
-TEST(IndexedPng, MoreThan256ColoursGiveTheRgbaFileByteForByte) {
+// Above 256 colours, an image with every pixel opaque is written as RGB, a
+// quarter smaller before deflate; one pixel with any other alpha keeps the
+// RGBA file, byte for byte.
+TEST(IndexedPng, MoreThan256ColoursGiveRgbWhenOpaqueElseTheRgbaFile) {
     // 256 colours and one more pixel of a 257th: the boundary both ways.
     Image exactly = Painted(40, 40, Colours(256, true));
     Image oneMore = exactly;
     oneMore.pixels.back() = Pack(1, 2, 3, 4);
     Image transparentOneMore = exactly;
     transparentOneMore.pixels[700] = Pack(77, 0, 0, 0);  // alpha 0, an RGB not yet used
-    ASSERT_TRUE(PngEncoder(exactly, PngColours::IndexedWhenFew).Indexed());
+    ASSERT_TRUE(PngEncoder(exactly, PngColours::Smallest).Indexed());
+    Image opaqueOneMore = Painted(40, 40, Colours(256, false));
+    opaqueOneMore.pixels.back() = Pack(1, 2, 3, 255);
+    Image nearlyOpaque = VelmoraTest::Sprite(300, 200, 5);
+    nearlyOpaque.pixels[300 * 199 + 17] &= 0xfeffffffu;  // alpha 254, at the start of the last row
+    Image clearCorner = VelmoraTest::Sprite(300, 200, 5);
+    clearCorner.pixels[0] = 0;
     const struct {
         const char* name;
         Image image;
-    } cases[] = {{"257 colours, the last in the last pixel", oneMore},
-                 {"257 colours, two of them transparent", transparentOneMore},
-                 {"noise", VelmoraTest::Sprite(300, 200, 5, 3)},
-                 {"noise over several bands", VelmoraTest::Sprite(700, 900, 2, 0)}};
+        uint8_t colourType;
+    } cases[] = {{"257 colours, the last in the last pixel", oneMore, 6},
+                 {"257 colours, two of them transparent", transparentOneMore, 6},
+                 {"257 opaque colours", opaqueOneMore, 2},
+                 {"noise in a transparent border", VelmoraTest::Sprite(300, 200, 5, 3), 6},
+                 {"opaque noise", VelmoraTest::Sprite(300, 200, 5), 2},
+                 {"opaque noise over several bands", VelmoraTest::Sprite(700, 900, 2, 0), 2},
+                 {"opaque noise but one pixel of alpha 254", nearlyOpaque, 6},
+                 {"opaque noise but one transparent pixel", clearCorner, 6}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_FALSE(PngEncoder(c.image, PngColours::IndexedWhenFew).Indexed());
-        const std::vector<uint8_t> png = Encode(c.image, PngColours::IndexedWhenFew);
-        EXPECT_EQ(png, Encode(c.image, PngColours::Rgba));
+        const PngEncoder encoder(c.image, PngColours::Smallest);
+        EXPECT_FALSE(encoder.Indexed());
+        EXPECT_EQ(encoder.Opaque(), c.colourType == 2);
+        const std::vector<uint8_t> png = Encode(c.image, PngColours::Smallest);
+        const std::vector<uint8_t> rgba = Encode(c.image, PngColours::Rgba);
+        if (c.colourType == 6) {
+            EXPECT_EQ(png, rgba);
+        } else {
+            EXPECT_LT(png.size(), rgba.size());
+        }
         StrictPng::File file;
         std::string error;
         ASSERT_TRUE(StrictPng::Read(png, file, error)) << error;
-        EXPECT_EQ(file.colourType, 6);
+        EXPECT_EQ(file.colourType, c.colourType);
+        // No colour key and no palette: every pixel is in the image data.
+        EXPECT_EQ(std::count(file.chunks.begin(), file.chunks.end(), "tRNS"), 0);
+        EXPECT_EQ(std::count(file.chunks.begin(), file.chunks.end(), "PLTE"), 0);
         EXPECT_TRUE(file.pixels == c.image.pixels);
+        Image decoded;
+        ASSERT_TRUE(DecodePng(png, decoded, error)) << error;
+        EXPECT_TRUE(decoded.pixels == c.image.pixels);
     }
 }
 
@@ -217,9 +244,9 @@ TEST(IndexedPng, BytesAreTheSameWhateverTheBandOrderAndThreadCount) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<uint8_t> inOrder = Encode(c.image, PngColours::IndexedWhenFew);
+        const std::vector<uint8_t> inOrder = Encode(c.image, PngColours::Smallest);
         EXPECT_EQ(Fnv1a(inOrder), c.hash);
-        PngEncoder encoder(c.image, PngColours::IndexedWhenFew);
+        PngEncoder encoder(c.image, PngColours::Smallest);
         ASSERT_TRUE(encoder.Indexed());
         ASSERT_GT(encoder.BandCount(), 1u);
         for (size_t band = encoder.BandCount(); band-- > 0;) encoder.EncodeBand(band);
@@ -228,7 +255,7 @@ TEST(IndexedPng, BytesAreTheSameWhateverTheBandOrderAndThreadCount) {
         ASSERT_TRUE(encoder.Finish(png, error)) << error;
         EXPECT_EQ(png, inOrder);
         for (const unsigned jobs : {1U, 3U}) {
-            Velmora::Io::PngStreams streams({{"a.png", &c.image, PngColours::IndexedWhenFew}}, jobs);
+            Velmora::Io::PngStreams streams({{"a.png", &c.image, PngColours::Smallest}}, jobs);
             std::vector<uint8_t> file, piece;
             while (streams.Next(0, piece, error)) file.insert(file.end(), piece.begin(), piece.end());
             EXPECT_EQ(error, "");
@@ -245,9 +272,9 @@ TEST(IndexedPng, InvalidImagesAreRefusedAsBefore) {
     for (const Image& image : {short1, zeroWidth}) {
         std::vector<uint8_t> png = {1, 2, 3};
         std::string error;
-        EXPECT_FALSE(EncodePng(image, png, error, PngColours::IndexedWhenFew));
+        EXPECT_FALSE(EncodePng(image, png, error, PngColours::Smallest));
         EXPECT_EQ(error, "invalid image");
-        EXPECT_FALSE(PngEncoder(image, PngColours::IndexedWhenFew).Indexed());
+        EXPECT_FALSE(PngEncoder(image, PngColours::Smallest).Indexed());
     }
 }
 
@@ -298,8 +325,11 @@ TEST(StrictPng, RefusesWhatTheEncoderNeverWrites) {
                                                   Chunk("IDAT", StoredZlib(rows))),
          "tEXt: not a chunk the encoder writes"},
         {"bytes after IEND", file(good) + "x", "bytes after IEND"},
-        {"RGB without alpha", file(Header(3, 2, 8, 2) + Chunk("IDAT", StoredZlib(std::string(20, '\0')))),
-         "IHDR: colour type 2 at depth 8"},
+        {"RGB with a colour key", file(Header(3, 2, 8, 2) + Chunk("tRNS", std::string(6, '\0')) +
+                                       Chunk("IDAT", StoredZlib(std::string(20, '\0')))),
+         "tRNS: out of place"},
+        {"RGB at 16 bits", file(Header(3, 2, 16, 2) + Chunk("IDAT", StoredZlib(std::string(38, '\0')))),
+         "IHDR: colour type 2 at depth 16"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -130,7 +130,7 @@ bool Read(const std::vector<uint8_t>& png, File& file, std::string& error) {
             file.height = U32(data + 4);
             file.depth = data[8];
             file.colourType = data[9];
-            const bool rgba = file.colourType == 6 && file.depth == 8;
+            const bool rgba = (file.colourType == 6 || file.colourType == 2) && file.depth == 8;
             const bool indexed =
                 file.colourType == 3 && (file.depth == 1 || file.depth == 2 || file.depth == 4 || file.depth == 8);
             if (file.width == 0 || file.height == 0 || file.width > 0x7fffffffu || file.height > 0x7fffffffu) {
@@ -204,7 +204,8 @@ bool Read(const std::vector<uint8_t>& png, File& file, std::string& error) {
 
     const size_t width = file.width;
     const size_t height = file.height;
-    const size_t bits = file.colourType == 6 ? 32 : file.depth;
+    const size_t channels = file.colourType == 6 ? 4 : file.colourType == 2 ? 3 : 0;
+    const size_t bits = channels > 0 ? 8 * channels : file.depth;
     if (width * height > (size_t{1} << 28)) {
         error = "image too large for the reader";
         return false;
@@ -212,17 +213,17 @@ bool Read(const std::vector<uint8_t>& png, File& file, std::string& error) {
     const size_t rowBytes = (width * bits + 7) / 8;
     std::vector<uint8_t> raw;
     if (!Inflate(stream, height * (rowBytes + 1), raw, error) ||
-        !Unfilter(raw, height, rowBytes, file.colourType == 6 ? 4 : 1, error)) {
+        !Unfilter(raw, height, rowBytes, channels > 0 ? channels : 1, error)) {
         return false;
     }
     file.pixels.resize(width * height);
     for (size_t y = 0; y < height; ++y) {
         const uint8_t* row = raw.data() + y * (rowBytes + 1) + 1;
         uint32_t* out = file.pixels.data() + y * width;
-        if (file.colourType == 6) {
-            for (size_t x = 0; x < width; ++x) {
-                out[x] = uint32_t{row[4 * x]} | uint32_t{row[4 * x + 1]} << 8 | uint32_t{row[4 * x + 2]} << 16 |
-                         uint32_t{row[4 * x + 3]} << 24;
+        if (channels > 0) {
+            for (size_t x = 0; x < width; ++x, row += channels) {
+                const uint32_t alpha = channels == 4 ? row[3] : 0xffu;
+                out[x] = uint32_t{row[0]} | uint32_t{row[1]} << 8 | uint32_t{row[2]} << 16 | alpha << 24;
             }
             continue;
         }

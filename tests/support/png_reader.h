@@ -1,6 +1,6 @@
 // The one strict PNG reader of the tests and fuzz targets, for the files our
-// encoder writes: 8-bit RGBA, or indexed at 1, 2, 4 or 8 bits with PLTE and
-// an optional tRNS, never interlaced. It inflates with zlib itself and undoes
+// encoder writes: 8-bit RGBA, 8-bit RGB without tRNS, or indexed at 1, 2, 4
+// or 8 bits with PLTE and an optional tRNS, never interlaced. It inflates with zlib itself and undoes
 // the filters on its own, so it shares nothing with the program's decoder,
 // and it refuses what a lenient decoder would let pass: a wrong checksum,
 // chunks out of order or unknown, a palette entry an index cannot reach or
@@ -19,7 +19,7 @@ struct File {
     uint32_t width = 0;
     uint32_t height = 0;
     uint8_t depth = 0;       // bits per sample or per index
-    uint8_t colourType = 0;  // 6 RGBA, 3 indexed
+    uint8_t colourType = 0;  // 6 RGBA, 2 RGB, 3 indexed
     // Indexed: the palette as packed pixels (red in the lowest byte), alpha
     // from tRNS and 255 past it; and how many entries tRNS has (0 without).
     std::vector<uint32_t> palette;

@@ -255,7 +255,7 @@ bool PackVariant(const AtlasSettings& settings, ScaleFactor scale, std::vector<I
         page.sheet.colliders = features.colliders;
         page.sheet.scale = ScaleText(scale);
         page.sheet.pixelsPerUnit = ScaleText(ScaleFactor{100 * scale.numerator, scale.denominator});
-        pictures.push_back({page.prefix + ".png", &atlases[p], Io::PngColours::IndexedWhenFew});
+        pictures.push_back({page.prefix + ".png", &atlases[p], Io::PngColours::Smallest});
         if (features.normalMap) {
             page.sheet.normalMapFile = base + "_n.png";
             pictures.push_back({page.prefix + "_n.png", &normalAtlases[p], Io::PngColours::Rgba});

@@ -42,12 +42,14 @@ namespace Png {
 class Palette;
 }
 
-// The layouts an encoder may write. Rgba: always 8-bit RGBA. IndexedWhenFew:
-// an image of at most 256 distinct colours (alpha and the colour behind it
-// alike) becomes an indexed PNG (PLTE, and tRNS for the colours with alpha
-// below 255; 1, 2, 4 or 8 bits per pixel) that decodes to the same pixels;
-// any other image is written as Rgba writes it.
-enum class PngColours { Rgba, IndexedWhenFew };
+// The layouts an encoder may write. Rgba: always 8-bit RGBA. Smallest: the
+// smallest layout that decodes to the same pixels. An image of at most 256
+// distinct colours (alpha and the colour behind it alike) becomes an
+// indexed PNG (PLTE, and tRNS for the colours with alpha below 255; 1, 2, 4
+// or 8 bits per pixel); any other image with every pixel opaque becomes
+// 8-bit RGB, without tRNS (a colour key is not read alike everywhere); the
+// rest is written as Rgba writes it.
+enum class PngColours { Rgba, Smallest };
 
 // Encodes a valid image as a non-interlaced PNG in `colours`' layout. The
 // same image gives the same bytes on every platform. On failure returns
@@ -66,6 +68,8 @@ public:
     size_t BandCount() const { return bands_.size(); }
     // True when the file is indexed.
     bool Indexed() const { return palette_ != nullptr; }
+    // True when the file is RGB, every pixel being opaque.
+    bool Opaque() const { return opaque_; }
     // Safe to call concurrently for different bands.
     void EncodeBand(size_t band);
     // The file in pieces, so it can be written while later bands still
@@ -87,6 +91,7 @@ private:
     const Image& image_;
     bool usable_;
     bool noisy_;  // picks the encoder settings
+    bool opaque_ = false;  // written as RGB
     std::shared_ptr<const Png::Palette> palette_;  // when indexed
     size_t rowBytes_;  // of an unfiltered row
     size_t rowsPerBand_;
