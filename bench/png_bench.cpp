@@ -88,7 +88,7 @@ void SpngEncode(benchmark::State& state) {
 void EncodePng(benchmark::State& state) {
     const Image& image = Atlas(state.range(0));
     const size_t threads = static_cast<size_t>(state.range(1));
-    const auto colours = state.range(2) != 0 ? Velmora::Io::PngColours::IndexedWhenFew : Velmora::Io::PngColours::Rgba;
+    const auto colours = state.range(2) != 0 ? Velmora::Io::PngColours::Smallest : Velmora::Io::PngColours::Rgba;
     std::vector<uint8_t> png;
     for (auto _ : state) {
         Velmora::Io::PngEncoder encoder(image, colours);
