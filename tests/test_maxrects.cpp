@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "velmora/packing.h"
@@ -151,6 +153,69 @@ TEST(MaxRectsDeterminism, SameInputSamePlacement) {
     for (size_t i = 0; i < a.positions.size(); ++i) {
         EXPECT_EQ(a.positions[i].x, b.positions[i].x);
         EXPECT_EQ(a.positions[i].y, b.positions[i].y);
+    }
+}
+
+// The search's passes may run at once on a caller's threads, in any order:
+// the placement, the atlas and the frames left out are those of one loop.
+TEST(MaxRectsDeterminism, WorkersNeverChangeTheResult) {
+    struct Set {
+        std::string name;
+        std::vector<Size2D> sizes;
+        int32_t maxWidth, maxHeight;
+        bool pot;
+    };
+    const Set sets[] = {
+        {"mixed", RandomSizes(21, 150, 1, 90), 8192, 8192, false},
+        {"mixed_pot", RandomSizes(22, 150, 1, 90), 8192, 8192, true},
+        {"contact_rule_range", RandomSizes(23, 40, 5, 60), 8192, 8192, false},
+        {"over_the_contact_limit", RandomSizes(24, 400, 4, 40), 8192, 8192, false},
+        {"equal_tiles", std::vector<Size2D>(64, Size2D{16, 16}), 8192, 8192, false},
+        {"some_left_out", RandomSizes(25, 80, 10, 60), 200, 200, false},
+        {"none_fit_together", std::vector<Size2D>(5, Size2D{60, 60}), 100, 100, true},
+    };
+    // Runners: one by one in order, backwards, and on real threads.
+    using Task = std::function<void(size_t)>;
+    const auto inOrder = [](size_t tasks, const Task& task) {
+        for (size_t i = 0; i < tasks; ++i) task(i);
+    };
+    const auto backwards = [](size_t tasks, const Task& task) {
+        for (size_t i = tasks; i-- > 0;) task(i);
+    };
+    const auto threads = [](size_t tasks, const Task& task) {
+        std::vector<std::thread> running;
+        for (size_t i = 0; i < tasks; ++i) running.emplace_back(task, i);
+        for (std::thread& t : running) t.join();
+    };
+    const struct {
+        const char* name;
+        Velmora::Workers workers;
+    } runners[] = {{"2 in order", {2, inOrder}}, {"3 backwards", {3, backwards}}, {"7 backwards", {7, backwards}},
+                   {"2 threads", {2, threads}}, {"4 threads", {4, threads}}};
+    std::vector<Set> all(std::begin(sets), std::end(sets));
+    // Random sets, some of whose second-round widths depend on which
+    // passes one loop would have cut short.
+    for (uint32_t seed = 270; seed < 300; ++seed) {
+        std::mt19937 rng(seed);
+        std::uniform_int_distribution<int32_t> count(10, 120);
+        all.push_back({"random", RandomSizes(seed, static_cast<size_t>(count(rng)), 1, 80), 8192, 8192, seed % 3 == 0});
+    }
+    for (const Set& set : all) {
+        const RectPlacement alone = PackRectsMaxRects(set.sizes, set.maxWidth, set.maxHeight, set.pot);
+        for (const auto& runner : runners) {
+            SCOPED_TRACE(set.name + " (" + std::to_string(set.sizes.size()) + "), " + runner.name);
+            const RectPlacement p = PackRectsMaxRects(set.sizes, set.maxWidth, set.maxHeight, set.pot, runner.workers);
+            EXPECT_EQ(p.fits, alone.fits);
+            EXPECT_EQ(p.width, alone.width);
+            EXPECT_EQ(p.height, alone.height);
+            EXPECT_EQ(p.unplaced, alone.unplaced);
+            EXPECT_EQ(p.leftOut, alone.leftOut);
+            ASSERT_EQ(p.positions.size(), alone.positions.size());
+            for (size_t i = 0; i < p.positions.size(); ++i) {
+                EXPECT_EQ(p.positions[i].x, alone.positions[i].x) << i;
+                EXPECT_EQ(p.positions[i].y, alone.positions[i].y) << i;
+            }
+        }
     }
 }
 

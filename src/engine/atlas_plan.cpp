@@ -68,7 +68,7 @@ Size2D AtlasLimit(const AtlasGeometry& geometry) {
 }
 
 AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& geometry,
-                    PackerKind packer, int32_t shelfRowWidth) {
+                    PackerKind packer, int32_t shelfRowWidth, const Workers& workers) {
     const Size2D limit = AtlasLimit(geometry);
     const int64_t border = 2 * int64_t{geometry.extrude} + geometry.padding;
     std::vector<Size2D> cells;
@@ -97,7 +97,7 @@ AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& 
             return Failed(PlanFailure::ShelfTooWide);
         }
     } else {
-        placement = PackRectsMaxRects(cells, limit.w - geometry.padding, limit.h - geometry.padding, false);
+        placement = PackRectsMaxRects(cells, limit.w - geometry.padding, limit.h - geometry.padding, false, workers);
         if (!placement.fits) {
             return Failed(PlanFailure::FramesOutside, std::move(placement.leftOut));
         }

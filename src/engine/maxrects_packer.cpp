@@ -1,8 +1,8 @@
 // MaxRects bin packer: keeps every maximal free rectangle of the bin and puts
 // each frame at the corner of the free rectangle a heuristic likes best. One
 // pass depends heavily on the bin's width, the frame order and the
-// heuristic, so the call runs a small search over all three and keeps the
-// smallest atlas. Every choice compares integers and breaks ties by position
+// heuristic, so a small search over all three keeps the smallest atlas
+// (maxrects_search.cpp). Every choice compares integers and breaks ties by position
 // or fixed order, never by memory layout, so the result is the same on every
 // platform.
 #include <algorithm>
@@ -11,9 +11,9 @@
 #include <numeric>
 #include <utility>
 
-#include "velmora/packing.h"
+#include "maxrects_internal.h"
 
-namespace Velmora {
+namespace Velmora::MaxRects {
 namespace {
 
 // Corners, right and bottom exclusive.
@@ -24,30 +24,10 @@ struct Box {
     int32_t y1;
 };
 
-enum class Heuristic { BestShortSide, BestLongSide, BestArea, BottomLeft, ContactPoint };
-
-enum class Order { Height, MaxSide, Area, Width, Perimeter };
-
-// Contact scoring compares a candidate with every placed frame: quadratic,
-// so it is only tried on small sets.
-constexpr size_t kContactPointLimit = 300;
-// Beyond these counts the search narrows (fewer heuristics, orders and
-// widths) so a very large set still packs in a few near-linear passes.
-constexpr size_t kFullSearchLimit = 4000;
-constexpr size_t kSmallSearchLimit = 30000;
-
 int64_t OverlapLength(int64_t a0, int64_t a1, int64_t b0, int64_t b1) {
     const int64_t lo = std::max(a0, b0);
     const int64_t hi = std::min(a1, b1);
     return hi > lo ? hi - lo : 0;
-}
-
-int64_t RoundUpPowerOfTwo(int64_t v) {
-    int64_t p = 1;
-    while (p < v) {
-        p <<= 1;
-    }
-    return p;
 }
 
 // floor(sqrt(v)) for v >= 0, in integers so no rounding mode matters.
@@ -63,14 +43,6 @@ int64_t SquareRoot(int64_t v) {
         }
     }
     return lo;
-}
-
-int32_t RoundDownPowerOfTwo(int32_t v) {
-    int32_t p = 1;
-    while (p <= v / 2) {
-        p <<= 1;
-    }
-    return p;
 }
 
 // One bin of a fixed size and its free rectangles, kept as four columns so
@@ -258,24 +230,22 @@ private:
     std::vector<Box> used_;
 };
 
-struct Outcome {
-    size_t unplaced = 0;
-    std::vector<size_t> leftOut;  // input indices, in the order tried
-    int64_t width = 0;   // extents of the placed frames, rounded up when
-    int64_t height = 0;  // powers of two are asked for
-    std::vector<Point2D> positions;
-};
+}  // namespace
 
-int64_t Area(const Outcome& o) {
-    return o.width * o.height;
+int64_t RoundUpPowerOfTwo(int64_t v) {
+    int64_t p = 1;
+    while (p < v) {
+        p <<= 1;
+    }
+    return p;
 }
 
-// Smaller area first, then the smaller longest side.
-bool Better(const Outcome& a, const Outcome& b) {
-    if (Area(a) != Area(b)) {
-        return Area(a) < Area(b);
+int32_t RoundDownPowerOfTwo(int32_t v) {
+    int32_t p = 1;
+    while (p <= v / 2) {
+        p <<= 1;
     }
-    return std::max(a.width, a.height) < std::max(b.width, b.height);
+    return p;
 }
 
 std::vector<size_t> SortedOrder(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, Order order) {
@@ -297,8 +267,6 @@ std::vector<size_t> SortedOrder(const std::vector<Size2D>& sizes, const std::vec
     return indices;
 }
 
-// One pass: frames in `order` into a `binWidth` x `binHeight` bin. Gives up
-// (returns false) as soon as the atlas is sure to be larger than `bound`.
 bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order, int32_t binWidth,
              int32_t binHeight, Heuristic heuristic, bool powerOfTwo, const Outcome* bound, Outcome& out) {
     Bin bin(binWidth, binHeight, heuristic == Heuristic::ContactPoint);
@@ -380,171 +348,4 @@ std::vector<int32_t> CandidateWidths(const std::vector<Size2D>& sizes, const std
     return widths;
 }
 
-struct Combination {
-    Order order;
-    Heuristic heuristic;
-};
-
-// Runs passes and keeps the best complete one, or failing that the fewest
-// frames left out.
-class Search {
-public:
-    Search(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, int32_t binHeight, bool powerOfTwo)
-        : sizes_(sizes), valid_(valid), binHeight_(binHeight), powerOfTwo_(powerOfTwo), orders_(5) {}
-
-    bool HaveBest() const { return haveBest_; }
-    const Outcome& Best() const { return best_; }
-    size_t FewestUnplaced() const { return fewestUnplaced_; }
-    const std::vector<size_t>& FewestLeftOut() const { return fewestLeftOut_; }
-
-    // The pass's atlas area, or the largest int64_t when it was cut short or
-    // left frames out.
-    int64_t Try(int32_t width, const Combination& c) {
-        std::vector<size_t>& order = orders_[static_cast<size_t>(c.order)];
-        if (order.empty()) {
-            order = SortedOrder(sizes_, valid_, c.order);
-        }
-        if (!RunPass(sizes_, order, width, binHeight_, c.heuristic, powerOfTwo_, haveBest_ ? &best_ : nullptr,
-                     trial_)) {
-            return std::numeric_limits<int64_t>::max();
-        }
-        if (trial_.unplaced > 0) {
-            if (trial_.unplaced < fewestUnplaced_) {
-                fewestUnplaced_ = trial_.unplaced;
-                fewestLeftOut_ = trial_.leftOut;
-            }
-            return std::numeric_limits<int64_t>::max();
-        }
-        const int64_t area = Area(trial_);
-        if (!haveBest_ || Better(trial_, best_)) {
-            std::swap(best_, trial_);
-            haveBest_ = true;
-        }
-        return area;
-    }
-
-private:
-    const std::vector<Size2D>& sizes_;
-    const std::vector<size_t>& valid_;
-    int32_t binHeight_;
-    bool powerOfTwo_;
-    std::vector<std::vector<size_t>> orders_;  // sorted on first use
-    bool haveBest_ = false;
-    Outcome best_;
-    Outcome trial_;
-    size_t fewestUnplaced_ = std::numeric_limits<size_t>::max();
-    std::vector<size_t> fewestLeftOut_;
-};
-
-}  // namespace
-
-RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWidth, int32_t maxHeight,
-                                bool powerOfTwo) {
-    RectPlacement result;
-    if (maxWidth < 1 || maxHeight < 1) {
-        result.unplaced = sizes.size();
-        result.leftOut.resize(sizes.size());
-        std::iota(result.leftOut.begin(), result.leftOut.end(), size_t{0});
-        return result;
-    }
-    // A power-of-two atlas must itself stay within the limits.
-    const int32_t limitWidth = powerOfTwo ? RoundDownPowerOfTwo(maxWidth) : maxWidth;
-    const int32_t limitHeight = powerOfTwo ? RoundDownPowerOfTwo(maxHeight) : maxHeight;
-
-    std::vector<size_t> valid;
-    size_t invalid = 0;
-    for (size_t i = 0; i < sizes.size(); ++i) {
-        const Size2D& s = sizes[i];
-        if (s.w < 1 || s.h < 1 || s.w > limitWidth || s.h > limitHeight) {
-            ++invalid;
-            result.leftOut.push_back(i);
-        } else {
-            valid.push_back(i);
-        }
-    }
-    if (valid.empty()) {
-        result.fits = invalid == 0;
-        result.unplaced = invalid;
-        return result;
-    }
-
-    const size_t n = valid.size();
-    if (n == 1 && invalid == 0) {
-        // Every pass puts a lone frame in the corner (inputs are checked so).
-        const Size2D& s = sizes[valid[0]];
-        result.fits = true;
-        result.width = powerOfTwo ? static_cast<int32_t>(RoundUpPowerOfTwo(s.w)) : s.w;
-        result.height = powerOfTwo ? static_cast<int32_t>(RoundUpPowerOfTwo(s.h)) : s.h;
-        result.positions.assign(sizes.size(), Point2D{});
-        return result;
-    }
-    const bool large = n > kFullSearchLimit;
-    const bool huge = n > kSmallSearchLimit;
-    const std::vector<int32_t> widths =
-        CandidateWidths(sizes, valid, limitWidth, limitHeight, powerOfTwo, huge ? 1 : large ? 3 : 14);
-
-    // Round one scouts every width with the two combinations that win most
-    // often (tallest first; best long or short side); round two tries every
-    // combination on the few widths that did best.
-    std::vector<Combination> scout{{Order::Height, Heuristic::BestLongSide}};
-    if (!huge) {
-        scout.push_back({Order::Height, Heuristic::BestShortSide});
-    }
-    std::vector<Combination> thorough;
-    if (!large) {
-        for (const Order order : {Order::Height, Order::Perimeter, Order::MaxSide, Order::Area}) {
-            for (const Heuristic heuristic : {Heuristic::BestLongSide, Heuristic::BestShortSide, Heuristic::BestArea,
-                                              Heuristic::BottomLeft, Heuristic::ContactPoint}) {
-                if (heuristic == Heuristic::ContactPoint && n > kContactPointLimit) {
-                    continue;
-                }
-                if (order != Order::Height || (heuristic != Heuristic::BestLongSide &&
-                                               heuristic != Heuristic::BestShortSide)) {
-                    thorough.push_back({order, heuristic});
-                }
-            }
-        }
-    } else if (!huge) {
-        thorough.push_back({Order::MaxSide, Heuristic::BestLongSide});
-        thorough.push_back({Order::Area, Heuristic::BestShortSide});
-    }
-
-    Search search(sizes, valid, limitHeight, powerOfTwo);
-    std::vector<std::pair<int64_t, size_t>> ranking;  // best area per width, width's index
-    for (size_t k = 0; k < widths.size(); ++k) {
-        int64_t area = std::numeric_limits<int64_t>::max();
-        for (const Combination& c : scout) {
-            area = std::min(area, search.Try(widths[k], c));
-        }
-        ranking.emplace_back(area, k);
-    }
-    std::stable_sort(ranking.begin(), ranking.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    const size_t finalists = std::min<size_t>(ranking.size(), large ? 1 : 2);
-    for (size_t r = 0; r < finalists; ++r) {
-        for (const Combination& c : thorough) {
-            search.Try(widths[ranking[r].second], c);
-        }
-    }
-    const bool haveBest = search.HaveBest();
-    const Outcome& best = search.Best();
-    const size_t fewestUnplaced = search.FewestUnplaced();
-
-    if (!haveBest || invalid > 0) {
-        result.unplaced = invalid + (haveBest ? 0 : fewestUnplaced);
-        if (!haveBest) {
-            const std::vector<size_t>& more = search.FewestLeftOut();
-            result.leftOut.insert(result.leftOut.end(), more.begin(), more.end());
-            std::sort(result.leftOut.begin(), result.leftOut.end());
-        }
-        return result;
-    }
-    result.fits = true;
-    result.leftOut.clear();
-    result.width = static_cast<int32_t>(best.width);
-    result.height = static_cast<int32_t>(best.height);
-    result.positions = best.positions;
-    return result;
-}
-
-}  // namespace Velmora
+}  // namespace Velmora::MaxRects

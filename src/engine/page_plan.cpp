@@ -19,6 +19,7 @@ struct Planner {
     const AtlasGeometry& geometry;
     PackerKind packer;
     int32_t shelfRowWidth;
+    const Workers& workers;
 
     // Frames (indices, ascending) planned together.
     AtlasPlan Plan(const std::vector<size_t>& frames) const {
@@ -27,7 +28,7 @@ struct Planner {
         for (const size_t i : frames) {
             chosen.push_back(sizes[i]);
         }
-        return PlanAtlas(chosen, geometry, packer, shelfRowWidth);
+        return PlanAtlas(chosen, geometry, packer, shelfRowWidth, workers);
     }
 };
 
@@ -222,8 +223,9 @@ void ContinueByMajority(Layout& layout, const std::vector<int64_t>& previousPage
 }  // namespace
 
 PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
-                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages) {
-    const Planner planner{frameSizes, geometry, packer, shelfRowWidth};
+                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages,
+                    const Workers& workers) {
+    const Planner planner{frameSizes, geometry, packer, shelfRowWidth, workers};
     // A frame that fits no empty page would never be placed. Most frames
     // are far below the limit: their cells are measured, and only the rest
     // planned alone.

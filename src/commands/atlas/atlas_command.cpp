@@ -1,6 +1,7 @@
 // velmora2d --atlas: the user's PNG sprites in; the atlas PNG, sprite-sheet
 // JSON, Godot 4 resources and Unity import settings out, all or nothing.
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <ostream>
 #include <string>
@@ -90,8 +91,13 @@ bool PlanStage(const AtlasSettings& settings, const std::string& prefix, const s
     for (const Image& image : packed.images) {
         sizes.push_back(Size2D{image.width, image.height});
     }
+    // The packer's search shares the decoding threads.
+    const unsigned jobs = settings.jobs;
+    const Workers workers{jobs, [jobs](size_t tasks, const std::function<void(size_t)>& task) {
+                              Support::ParallelFor(tasks, jobs, task);
+                          }};
     plan = RememberedPlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
-                               settings.maxPages);
+                               settings.maxPages, workers);
     if (plan.failure != PagesFailure::None) {
         ReportProblem(err, prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
         return false;

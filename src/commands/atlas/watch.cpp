@@ -160,7 +160,7 @@ FileStamp StampOf(const std::string& path) {
 
 PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
                               const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth,
-                              size_t maxPages) {
+                              size_t maxPages, const Workers& workers) {
     struct Remembered {
         std::vector<Size2D> sizes;
         std::vector<int64_t> previous;
@@ -184,7 +184,7 @@ PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::
     };
     const auto found = std::find_if(remembered.begin(), remembered.end(), same);
     if (found != remembered.end()) return found->plan;
-    PagesPlan plan = PlanPages(frameSizes, previousPage, geometry, packer, shelfRowWidth, maxPages);
+    PagesPlan plan = PlanPages(frameSizes, previousPage, geometry, packer, shelfRowWidth, maxPages, workers);
     if (remembered.size() == kRemembered) remembered.erase(remembered.begin());
     remembered.push_back(Remembered{frameSizes, previousPage, geometry, packer, shelfRowWidth, maxPages, plan});
     return plan;

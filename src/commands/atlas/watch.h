@@ -55,7 +55,7 @@ bool DecodeCached(std::vector<InputFrame>& frames, const AtlasSettings& settings
 // same plan for the same arguments, so the bytes written are the same.
 PagesPlan RememberedPlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
                               const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth,
-                              size_t maxPages);
+                              size_t maxPages, const Workers& workers);
 
 // One whole pack under `lock`, reported as a run of --atlas reports it; the
 // exit status of such a run.

@@ -5,11 +5,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "velmora/image.h"
 
 namespace Velmora {
+
+// How a caller lends the engine its threads: `run(tasks, task)` calls
+// task(0) ... task(tasks - 1), up to `count` at once, and returns when all
+// have returned. The engine starts no threads of its own; empty `run` (or
+// `count` 1) runs tasks one after another. Results never depend on it.
+struct Workers {
+    size_t count = 1;
+    std::function<void(size_t tasks, const std::function<void(size_t)>& task)> run;
+};
 
 // Where a set of rectangles goes in an atlas (PackRectsMaxRects,
 // PackRectsShelf).
@@ -51,8 +61,9 @@ struct RectPlacement {
 //
 // Deterministic: integer arithmetic only, ties broken by position and fixed
 // order, so the same input gives the same placement on every platform.
+// Its independent passes run on `workers`.
 RectPlacement PackRectsMaxRects(const std::vector<Size2D>& sizes, int32_t maxWidth,
-                                int32_t maxHeight, bool powerOfTwo);
+                                int32_t maxHeight, bool powerOfTwo, const Workers& workers = Workers{});
 
 // The narrowest atlas the shelf packer makes.
 constexpr int32_t kShelfMinWidth = 64;
@@ -118,7 +129,7 @@ struct AtlasPlan {
 // edges, and the atlas within AtlasLimit(geometry). On failure the plan's
 // sizes are 0 and `positions` is empty.
 AtlasPlan PlanAtlas(const std::vector<Size2D>& frameSizes, const AtlasGeometry& geometry,
-                    PackerKind packer, int32_t shelfRowWidth);
+                    PackerKind packer, int32_t shelfRowWidth, const Workers& workers = Workers{});
 
 // Why a plan over several pages failed.
 enum class PagesFailure {
@@ -150,7 +161,8 @@ struct PagesPlan {
 // when emptied pages before it move it to a lower number. Deterministic: the
 // same sizes and earlier pages give the same pages. `maxPages` 0 is no limit.
 PagesPlan PlanPages(const std::vector<Size2D>& frameSizes, const std::vector<int64_t>& previousPage,
-                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages);
+                    const AtlasGeometry& geometry, PackerKind packer, int32_t shelfRowWidth, size_t maxPages,
+                    const Workers& workers = Workers{});
 
 }  // namespace Velmora
 
