@@ -1009,6 +1009,44 @@ TEST(OutputSet, StagesFilesMadeInPiecesAndKeepsTargetsThatHoldThemAlready) {
     }
 }
 
+// The output set's names relative to the lock's folder, as the journal and
+// the manifest record them: the same as the lexical computation, for plain
+// names and for every shape that needs it.
+TEST(RelativeName, GivesWhatTheLexicalComputationGives) {
+    const struct {
+        const char* path;
+        const char* folder;
+        const char* expected;
+    } cases[] = {
+        {"out/atlas/sprite_0500.tres", "out", "atlas/sprite_0500.tres"},
+        {"out/atlas.png", "out", "atlas.png"},
+        {"/tmp/x/out/atlas.png", "/tmp/x/out", "atlas.png"},
+        {"atlas.png", "", "atlas.png"},
+        {"atlas/a.tres", ".", "atlas/a.tres"},
+        {"out/./atlas.png", "out", "atlas.png"},
+        {"out/x/../atlas.png", "out", "atlas.png"},
+        {"out//atlas.png", "out", "atlas.png"},
+        {"./atlas.png", ".", "atlas.png"},
+        {"out/atlas.png", "out/", "atlas.png"},
+        {"out/atlas.png", "./out", "atlas.png"},
+        {"outer/atlas.png", "out", "../outer/atlas.png"},
+        {"out", "out", "."},
+        {"out/atlas/", "out", "atlas/"},
+        {"/atlas.png", "/", "atlas.png"},
+        {"other/atlas.png", "out", "../other/atlas.png"},
+        {"out/..atlas", "out", "..atlas"},
+        {"out/.hidden/a", "out", ".hidden/a"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " in " + c.folder);
+        const fs::path path = fs::u8path(c.path);
+        const fs::path folder = fs::u8path(c.folder);
+        const std::string lexical = path.lexically_normal().lexically_relative(folder.lexically_normal()).generic_u8string();
+        EXPECT_EQ(lexical, c.expected);
+        EXPECT_EQ(Velmora::Io::FileOps::RelativeName(path, folder), lexical);
+    }
+}
+
 // How a test stages a file: one by one, all at once, or in pieces.
 enum class Staging { One, All, Pieces };
 

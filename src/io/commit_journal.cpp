@@ -288,7 +288,7 @@ bool Writer::AddEach(const std::string& kind, const std::vector<fs::path>& paths
 }
 
 std::string Writer::Relative(const fs::path& path) const {
-    return path.lexically_normal().lexically_relative(folder_.lexically_normal()).generic_u8string();
+    return FileOps::RelativeName(path, folder_);
 }
 
 void Writer::Remove() {

@@ -185,6 +185,42 @@ std::string Reason(const std::error_code& ec) {
     return SystemReason(ec);
 }
 
+namespace {
+
+// Parts joined by single slashes, none of them "." or "..": already
+// lexically normal. An empty text is not plain.
+bool Plain(const std::string& text, size_t from) {
+    if (from >= text.size()) return false;
+    for (size_t start = from; start <= text.size();) {
+        size_t end = text.find('/', start);
+        if (end == std::string::npos) end = text.size();
+        const size_t length = end - start;
+        if (length == 0 || (length == 1 && text[start] == '.') ||
+            (length == 2 && text[start] == '.' && text[start + 1] == '.')) {
+            return false;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string RelativeName(const fs::path& path, const fs::path& folder) {
+    std::string whole = path.generic_u8string();
+    const std::string base = folder.generic_u8string();
+    if (!path.has_root_name() && !folder.has_root_name()) {
+        if (base.empty() || base == ".") {
+            if (Plain(whole, 0)) return whole;
+        } else if (whole.size() > base.size() + 1 && whole.compare(0, base.size(), base) == 0 &&
+                   whole[base.size()] == '/' && Plain(base, base[0] == '/' ? 1 : 0) &&
+                   Plain(whole, base.size() + 1)) {
+            return whole.substr(base.size() + 1);
+        }
+    }
+    return path.lexically_normal().lexically_relative(folder.lexically_normal()).generic_u8string();
+}
+
 std::string SiblingFileName(const std::string& key, int n, const char* suffix) {
     // FNV-1a: short names that differ per target, the same on every run.
     uint64_t hash = 14695981039346656037ULL;

@@ -71,6 +71,13 @@ std::string StampOfFile(const fs::path& path);
 std::string Reason(const std::error_code& ec);
 inline std::string ErrnoReason(int error) { return Reason(std::error_code(error, std::generic_category())); }
 
+// `path` relative to `folder`, "/"-separated: what
+// path.lexically_normal().lexically_relative(folder.lexically_normal())
+// gives, found by cutting the folder off where both are plain ("a/b", no
+// "." or ".." parts, no doubled or trailing slashes), as the names of a
+// set's thousand files are.
+std::string RelativeName(const fs::path& path, const fs::path& folder);
+
 // The short hidden name of a temporary or backup for `key` (attempt `n`):
 // ".velmora-<16 hex digits>.<suffix>", as long for every target.
 std::string SiblingFileName(const std::string& key, int n, const char* suffix);

@@ -96,9 +96,7 @@ struct Staged {
     bool unchanged = false;  // the target already holds exactly these bytes
 };
 
-std::string Relative(const fs::path& path, const fs::path& folder) {
-    return path.lexically_normal().lexically_relative(folder.lexically_normal()).generic_u8string();
-}
+std::string Relative(const fs::path& path, const fs::path& folder) { return FileOps::RelativeName(path, folder); }
 
 }  // namespace
 
