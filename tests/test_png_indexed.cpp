@@ -238,9 +238,9 @@ TEST(IndexedPng, BytesAreTheSameWhateverTheBandOrderAndThreadCount) {
         uint64_t hash;
     } cases[] = {
         {"sprite art, 34 colours, three bands", Painted(4099, 600, Join({0, Pack(9, 9, 9, 0)}, Colours(32, false))),
-         12142755530896067666ull},
-        {"noise of 16 colours, two bands", Noise16(2000, 1100), 17340337099894079037ull},
-        {"flat fills, rows repeating the row above, three bands", FlatFills(4099, 600), 1928676909086505362ull},
+         15689276209008140397ull},
+        {"noise of 16 colours, two bands", Noise16(2000, 1100), 11466810967784818130ull},
+        {"flat fills, rows repeating the row above, three bands", FlatFills(4099, 600), 1842497173547581348ull},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

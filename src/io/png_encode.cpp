@@ -72,8 +72,12 @@ constexpr size_t kWindowBytes = size_t{1} << kWindowBits;
 // About 1 MiB of filtered rows per band: a 4096 x 4096 atlas is 64 bands,
 // enough to keep every core busy, while each cut costs only a flush marker
 // and a block boundary (about 30 bytes per band on random pixels, 60 on
-// sprite art).
+// sprite art). Below 16 MiB bands shrink towards 256 KiB, so at least 16
+// of them share the threads: with 3 bands of 1 MiB on 2 threads the last
+// one ran alone for a fifth of the encoding.
 constexpr size_t kBandBytes = size_t{1} << 20;
+constexpr size_t kMinBandBytes = size_t{256} << 10;
+constexpr size_t kMinBands = 16;
 // Rows filtered at a time within a band.
 constexpr size_t kStepBytes = size_t{64} << 10;
 
@@ -133,7 +137,10 @@ PngEncoder::PngEncoder(const Image& image, PngColours colours)
         }
     }
     noisy_ = LooksNoisy(image);
-    rowsPerBand_ = std::max<size_t>(1, kBandBytes / (rowBytes_ + 1));
+    // Smaller images are cut finer, so the last band's wait is short.
+    const size_t filteredBytes = (rowBytes_ + 1) * static_cast<size_t>(image.height);
+    const size_t bandBytes = std::clamp(filteredBytes / kMinBands, kMinBandBytes, kBandBytes);
+    rowsPerBand_ = std::max<size_t>(1, bandBytes / (rowBytes_ + 1));
     bands_.resize((static_cast<size_t>(image.height) + rowsPerBand_ - 1) / rowsPerBand_);
 }
 
