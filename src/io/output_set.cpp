@@ -121,7 +121,6 @@ struct OutputSet::State {
     bool CreateParents(const Staged& item, std::string& error);
     bool OpenTemporary(Staged& item, bool firstRecorded, std::string& error);
     bool CloseTemporary(Staged& item, std::string& error);
-    bool WriteTemporary(Staged& item, const std::vector<uint8_t>& bytes, std::string& error);
     bool StageFiles(std::vector<OutputFile> files, std::string& error);
     bool AddManifest(std::string& error);
     bool Commit(std::string& error);
