@@ -17,6 +17,13 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "packed pixels assume l
 
 constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
+// IHDR's colour types.
+constexpr uint8_t kGray = 0;
+constexpr uint8_t kTruecolour = 2;
+constexpr uint8_t kIndexed = 3;
+constexpr uint8_t kGrayAlpha = 4;
+constexpr uint8_t kTruecolourAlpha = 6;
+
 // PNG numbers are big-endian.
 inline void PutU32At(uint8_t* at, unsigned long value) {
     for (int i = 0; i < 4; ++i) {

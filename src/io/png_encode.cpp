@@ -313,13 +313,11 @@ std::vector<uint8_t> PngEncoder::Head() const {
     PutU32At(head.data() + 16, static_cast<unsigned long>(image_.width));
     PutU32At(head.data() + 20, static_cast<unsigned long>(image_.height));
     if (opaque_) {
-        constexpr uint8_t kTruecolour = 2;
-        head[25] = kTruecolour;
+        head[25] = Png::kTruecolour;
     }
     if (palette_) {
-        constexpr uint8_t kIndexedColour = 3;
         head[24] = palette_->BitDepth();
-        head[25] = kIndexedColour;
+        head[25] = Png::kIndexed;
     }
     PutU32At(head.data() + 29, crc32_z(0, head.data() + 12, 17));
     if (!palette_) {

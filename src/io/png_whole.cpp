@@ -15,12 +15,6 @@ namespace Velmora::Io::Png {
 
 namespace {
 
-constexpr uint8_t kGray = 0;
-constexpr uint8_t kTruecolour = 2;
-constexpr uint8_t kIndexed = 3;
-constexpr uint8_t kGrayAlpha = 4;
-constexpr uint8_t kTruecolourAlpha = 6;
-
 struct DecompressorFree {
     void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
 };
