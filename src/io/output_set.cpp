@@ -50,6 +50,7 @@ namespace {
 using FileOps::HoldsExactly;
 using FileOps::Kind;
 using FileOps::KindOf;
+using FileOps::RelativeName;
 using FileOps::SameBytes;
 using FileOps::Stamp;
 using FileOps::StampOfBytes;
@@ -96,7 +97,6 @@ struct Staged {
     bool unchanged = false;  // the target already holds exactly these bytes
 };
 
-std::string Relative(const fs::path& path, const fs::path& folder) { return FileOps::RelativeName(path, folder); }
 
 }  // namespace
 
@@ -158,7 +158,7 @@ bool OutputSet::State::Admit(Staged& item, Kind& kind, std::string& error) {
         error = item.path + ": not a regular file";
         return false;
     }
-    if (lock != nullptr && !OutputLock::Owns(lock->Base(), Relative(item.target, lock->Folder()), false)) {
+    if (lock != nullptr && !OutputLock::Owns(lock->Base(), RelativeName(item.target, lock->Folder()), false)) {
         error = item.path + ": not one of the files named after " + lock->Base();
         return false;
     }
@@ -392,9 +392,9 @@ bool OutputSet::StagePieces(const std::string& path, const NextPiece& next, std:
 // user's file, or one of ours the user has since edited, stays.
 bool OutputSet::State::AddManifest(std::string& error) {
     const fs::path manifest = lock->ManifestPath();
-    const std::string manifestName = Relative(manifest, lock->Folder());
+    const std::string manifestName = RelativeName(manifest, lock->Folder());
     std::map<std::string, std::string> owned;  // name -> stamp
-    for (const Staged& item : items) owned[Relative(item.target, lock->Folder())] = item.stamp;
+    for (const Staged& item : items) owned[RelativeName(item.target, lock->Folder())] = item.stamp;
     std::ifstream old(manifest, std::ios::binary);
     std::string line;
     std::getline(old, line);  // the heading

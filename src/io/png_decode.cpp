@@ -403,11 +403,15 @@ bool DecodePngByRows(const std::vector<uint8_t>& bytes, Image& image, std::strin
 }  // namespace Png
 
 
-bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
+bool ReadPngBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
     // A PNG of the largest accepted size compresses to far less than this.
     constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
+    return ReadFileBytes(path, kMaxInputBytes, bytes, error);
+}
+
+bool ReadPngFile(const std::string& path, Image& image, std::string& error) {
     std::vector<uint8_t> bytes;
-    return ReadFileBytes(path, kMaxInputBytes, bytes, error) && DecodePng(bytes, image, error);
+    return ReadPngBytes(path, bytes, error) && DecodePng(bytes, image, error);
 }
 
 bool ReadPngSize(const std::string& path, Size2D& size, std::string& error) {

@@ -307,12 +307,10 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
             }
         } else {
             try {
-                // A PNG of the largest accepted size compresses to far less than this.
-                constexpr uint64_t kMaxInputBytes = uint64_t{1} << 30;
                 std::vector<uint8_t> bytes;
                 Size2D size{};
                 std::string why;
-                if (!Io::ReadFileBytes(frame.path, kMaxInputBytes, bytes, why) || !Io::PngSize(bytes, size, why)) {
+                if (!Io::ReadPngBytes(frame.path, bytes, why) || !Io::PngSize(bytes, size, why)) {
                     headerErrors[i] = frame.path + ": " + why;
                 } else if (!fits(size)) {
                     headerErrors[i] = frame.path + ": " + TooLarge(size, settings);

@@ -22,8 +22,11 @@ namespace Velmora::Io {
 // 16384 pixels", "truncated file").
 bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error);
 
-// Reads and decodes the PNG file at `path`. A file larger than any PNG of
+// Reads the bytes of the PNG file at `path`. A file larger than any PNG of
 // the largest accepted size is refused before it is read.
+bool ReadPngBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
+
+// Reads and decodes the PNG file at `path` (ReadPngBytes, then DecodePng).
 bool ReadPngFile(const std::string& path, Image& image, std::string& error);
 
 // The size of the PNG file at `path`, from its first 33 bytes (signature and
