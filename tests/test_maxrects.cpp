@@ -219,6 +219,54 @@ TEST(MaxRectsDeterminism, WorkersNeverChangeTheResult) {
     }
 }
 
+// Placements are pinned: work on the packer's speed must not move a frame,
+// or every user's next export would shuffle their atlas. The digests were
+// taken from the packer before its free-space bookkeeping was reworked.
+uint64_t PlacementDigest(const RectPlacement& p) {
+    uint64_t h = 14695981039346656037ULL;  // FNV-1a
+    const auto mix = [&h](int64_t v) { h = (h ^ static_cast<uint64_t>(v)) * 1099511628211ULL; };
+    mix(p.width);
+    mix(p.height);
+    for (const Velmora::Point2D& q : p.positions) {
+        mix(q.x);
+        mix(q.y);
+    }
+    return h;
+}
+
+TEST(MaxRectsDeterminism, PlacementsArePinned) {
+    const struct {
+        uint32_t seed;
+        size_t count;
+        int32_t lo;
+        int32_t hi;
+        int32_t maxWidth;
+        int32_t maxHeight;
+        bool pot;
+        int32_t width;
+        int32_t height;
+        uint64_t digest;
+    } cases[] = {
+        {1, 60, 1, 40, 4096, 4096, false, 142, 184, 0x4b84c06910e3795eULL},
+        {2, 200, 8, 256, 4096, 4096, false, 1297, 2769, 0x17a60c743bfb8639ULL},
+        {3, 500, 16, 192, 8192, 8192, false, 2106, 2682, 0x22194ed033732053ULL},
+        {4, 300, 16, 192, 4096, 4096, true, 2048, 2048, 0x70be12984f89452fULL},
+        {5, 150, 1, 300, 1024, 4096, false, 1024, 3581, 0x9a465cf4bea71f10ULL},
+        {6, 900, 4, 64, 8192, 8192, false, 763, 1364, 0x9100ea2e709636fdULL},
+        {7, 80, 20, 120, 512, 8192, true, 512, 1024, 0x1ec5324445840617ULL},
+        {8, 400, 30, 31, 4096, 4096, false, 696, 549, 0xb77a4940c57b7015ULL},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("seed " + std::to_string(c.seed));
+        const std::vector<Size2D> sizes = RandomSizes(c.seed, c.count, c.lo, c.hi);
+        const RectPlacement p = PackRectsMaxRects(sizes, c.maxWidth, c.maxHeight, c.pot);
+        ExpectValidPlacement(sizes, p, c.maxWidth, c.maxHeight, c.pot);
+        EXPECT_EQ(p.width, c.width);
+        EXPECT_EQ(p.height, c.height);
+        EXPECT_EQ(PlacementDigest(p), c.digest);
+    }
+}
+
 TEST(MaxRectsEdges, EmptyInputFitsInNothing) {
     const RectPlacement p = PackRectsMaxRects({}, 64, 64, true);
     EXPECT_TRUE(p.fits);

@@ -123,44 +123,63 @@ public:
     // dropped: no frame still to come fits them, and they would only slow
     // every later scan (thin slivers are the most common kind).
     void Place(const Box& r, int32_t minW, int32_t minH) {
-        fresh_.clear();
-        size_t k = 0;
-        while (k < x0_.size()) {
-            const Box f{x0_[k], y0_[k], x1_[k], y1_[k]};
-            if (!(r.x0 < f.x1 && f.x0 < r.x1 && r.y0 < f.y1 && f.y0 < r.y1)) {
-                ++k;
-                continue;
+        // Few free rectangles meet `r`: eight at a time are tested without
+        // a branch, and only a group with a hit is looked at one by one.
+        hits_.clear();
+        const size_t count = x0_.size();
+        constexpr size_t kGroup = 8;
+        for (size_t base = 0; base < count; base += kGroup) {
+            const size_t end = std::min(count, base + kGroup);
+            int any = 0;
+            for (size_t k = base; k < end; ++k) {
+                any |= Meets(r, k);
             }
+            for (size_t k = base; any != 0 && k < end; ++k) {
+                if (Meets(r, k) != 0) hits_.push_back(k);
+            }
+        }
+        // Pieces by the side of `r` they lie on. A piece lies inside another
+        // only if both lie on the same side (the sides' pieces reach past
+        // each other's edges), so each side is checked on its own.
+        for (std::vector<Box>& side : fresh_) side.clear();
+        for (const size_t k : hits_) {
+            const Box f{x0_[k], y0_[k], x1_[k], y1_[k]};
             if (r.x0 > f.x0) {
-                fresh_.push_back(Box{f.x0, f.y0, r.x0, f.y1});
+                fresh_[0].push_back(Box{f.x0, f.y0, r.x0, f.y1});
             }
             if (r.x1 < f.x1) {
-                fresh_.push_back(Box{r.x1, f.y0, f.x1, f.y1});
+                fresh_[1].push_back(Box{r.x1, f.y0, f.x1, f.y1});
             }
             if (r.y0 > f.y0) {
-                fresh_.push_back(Box{f.x0, f.y0, f.x1, r.y0});
+                fresh_[2].push_back(Box{f.x0, f.y0, f.x1, r.y0});
             }
             if (r.y1 < f.y1) {
-                fresh_.push_back(Box{f.x0, r.y1, f.x1, f.y1});
+                fresh_[3].push_back(Box{f.x0, r.y1, f.x1, f.y1});
             }
-            SwapRemove(k);
+        }
+        // Highest first, so the last rectangle moved into a gap is never
+        // one still to be removed.
+        for (size_t h = hits_.size(); h-- > 0;) {
+            SwapRemove(hits_[h]);
         }
         // Untouched free rectangles were maximal and cannot lie inside a new
         // piece (each piece is part of an old rectangle), so only the pieces
-        // need checking: against the survivors and against each other.
+        // need checking: against each other, then against the survivors.
         const size_t kept = x0_.size();
-        for (size_t a = 0; a < fresh_.size(); ++a) {
-            const Box& p = fresh_[a];
-            bool redundant = p.x1 - p.x0 < minW || p.y1 - p.y0 < minH || InsideAny(p, kept);
-            for (size_t b = 0; b < fresh_.size() && !redundant; ++b) {
-                const Box& q = fresh_[b];
-                const bool inside = q.x0 <= p.x0 && q.y0 <= p.y0 && q.x1 >= p.x1 && q.y1 >= p.y1;
-                const bool same = q.x0 == p.x0 && q.y0 == p.y0 && q.x1 == p.x1 && q.y1 == p.y1;
-                // Of two equal pieces the first stays.
-                redundant = b != a && inside && (!same || b < a);
-            }
-            if (!redundant) {
-                Push(p);
+        for (const std::vector<Box>& side : fresh_) {
+            for (size_t a = 0; a < side.size(); ++a) {
+                const Box& p = side[a];
+                bool redundant = p.x1 - p.x0 < minW || p.y1 - p.y0 < minH;
+                for (size_t b = 0; b < side.size() && !redundant; ++b) {
+                    const Box& q = side[b];
+                    const bool inside = q.x0 <= p.x0 && q.y0 <= p.y0 && q.x1 >= p.x1 && q.y1 >= p.y1;
+                    const bool same = q.x0 == p.x0 && q.y0 == p.y0 && q.x1 == p.x1 && q.y1 == p.y1;
+                    // Of two equal pieces the first stays.
+                    redundant = b != a && inside && (!same || b < a);
+                }
+                if (!redundant && !InsideAny(p, kept)) {
+                    Push(p);
+                }
             }
         }
         if (trackUsed_) {
@@ -185,6 +204,12 @@ private:
         y0_.pop_back();
         x1_.pop_back();
         y1_.pop_back();
+    }
+
+    // 1 when free rectangle `k` overlaps `r`, without a branch.
+    int Meets(const Box& r, size_t k) const {
+        return static_cast<int>(r.x0 < x1_[k]) & static_cast<int>(x0_[k] < r.x1) & static_cast<int>(r.y0 < y1_[k]) &
+               static_cast<int>(y0_[k] < r.y1);
     }
 
     // Whether one of the first `count` free rectangles holds `p`. Branch-free,
@@ -226,7 +251,8 @@ private:
     std::vector<int32_t> y0_;
     std::vector<int32_t> x1_;
     std::vector<int32_t> y1_;
-    std::vector<Box> fresh_;
+    std::vector<size_t> hits_;
+    std::vector<Box> fresh_[4];
     std::vector<Box> used_;
 };
 
