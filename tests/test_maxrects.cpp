@@ -174,13 +174,19 @@ TEST(MaxRectsDeterminism, WorkersNeverChangeTheResult) {
         {"some_left_out", RandomSizes(25, 80, 10, 60), 200, 200, false},
         {"none_fit_together", std::vector<Size2D>(5, Size2D{60, 60}), 100, 100, true},
     };
-    // Runners: one by one in order, backwards, and on real threads.
+    // Runners: one by one in order, backwards, odd passes first, and on
+    // real threads.
     using Task = std::function<void(size_t)>;
     const auto inOrder = [](size_t tasks, const Task& task) {
         for (size_t i = 0; i < tasks; ++i) task(i);
     };
     const auto backwards = [](size_t tasks, const Task& task) {
         for (size_t i = tasks; i-- > 0;) task(i);
+    };
+    // Every later pass sees some passes before it finished and others not.
+    const auto oddsFirst = [](size_t tasks, const Task& task) {
+        for (size_t i = 1; i < tasks; i += 2) task(i);
+        for (size_t i = 0; i < tasks; i += 2) task(i);
     };
     const auto threads = [](size_t tasks, const Task& task) {
         std::vector<std::thread> running;
@@ -190,8 +196,8 @@ TEST(MaxRectsDeterminism, WorkersNeverChangeTheResult) {
     const struct {
         const char* name;
         Velmora::Workers workers;
-    } runners[] = {{"2 in order", {2, inOrder}}, {"3 backwards", {3, backwards}}, {"7 backwards", {7, backwards}},
-                   {"2 threads", {2, threads}}, {"4 threads", {4, threads}}};
+    } runners[] = {{"2 in order", {2, inOrder}},   {"3 backwards", {3, backwards}}, {"7 backwards", {7, backwards}},
+                   {"2 odds first", {2, oddsFirst}}, {"2 threads", {2, threads}},     {"4 threads", {4, threads}}};
     std::vector<Set> all(std::begin(sets), std::end(sets));
     // Random sets, some of whose second-round widths depend on which
     // passes one loop would have cut short.

@@ -51,10 +51,13 @@ int32_t RoundDownPowerOfTwo(int32_t v);
 // keep input order.
 std::vector<size_t> SortedOrder(const std::vector<Size2D>& sizes, const std::vector<size_t>& valid, Order order);
 
+// No bound on a pass's area.
+constexpr int64_t kNoArea = INT64_MAX;
+
 // One pass: frames in `order` into a `binWidth` x `binHeight` bin. Gives up
-// (returns false) as soon as the atlas is sure to be larger than `bound`.
+// (returns false) as soon as the atlas's area is sure to exceed `boundArea`.
 bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order, int32_t binWidth,
-             int32_t binHeight, Heuristic heuristic, bool powerOfTwo, const Outcome* bound, Outcome& out);
+             int32_t binHeight, Heuristic heuristic, bool powerOfTwo, int64_t boundArea, Outcome& out);
 
 // Bin widths to try, most promising first (at most `count` around the
 // square root of the total area, then the narrowest and, for powers of two,

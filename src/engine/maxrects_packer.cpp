@@ -294,7 +294,7 @@ std::vector<size_t> SortedOrder(const std::vector<Size2D>& sizes, const std::vec
 }
 
 bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order, int32_t binWidth,
-             int32_t binHeight, Heuristic heuristic, bool powerOfTwo, const Outcome* bound, Outcome& out) {
+             int32_t binHeight, Heuristic heuristic, bool powerOfTwo, int64_t boundArea, Outcome& out) {
     Bin bin(binWidth, binHeight, heuristic == Heuristic::ContactPoint);
     out.unplaced = 0;
     out.leftOut.clear();
@@ -320,10 +320,10 @@ bool RunPass(const std::vector<Size2D>& sizes, const std::vector<size_t>& order,
         out.positions[i] = Point2D{where.x0, where.y0};
         right = std::max<int64_t>(right, where.x1);
         bottom = std::max<int64_t>(bottom, where.y1);
-        if (bound != nullptr) {
+        if (boundArea != kNoArea) {
             const int64_t w = powerOfTwo ? RoundUpPowerOfTwo(right) : right;
             const int64_t h = powerOfTwo ? RoundUpPowerOfTwo(bottom) : bottom;
-            if (w * h > Area(*bound)) {
+            if (w * h > boundArea) {
                 return false;
             }
         }

@@ -1,18 +1,21 @@
 // The MaxRects search: which bin widths, frame orders and placement rules to
 // try, and which pass wins.
 //
-// Passes are independent, so a caller with threads may run several at once.
-// The passes are dealt out to runs, every run taking its share in order and
-// keeping its own best pass as the bound that cuts its later passes short;
-// the runs' records are then read in order as one loop over every pass would
-// have seen them. A run's bound comes from passes the loop saw before, so it
-// is never tighter than the loop's: what a run cut short the loop would have
-// cut short too, and the loop's verdict (the winner, the widths kept for the
-// second round, the frames left out) can be read from the records exactly,
-// the same for any number of runs.
+// Passes are independent, so a caller with threads may run several at once:
+// every pass is a task, taken in whatever order the caller's threads take
+// them. A pass is cut short once it is sure to be larger than the best
+// finished pass among those before it in order, on whichever thread that one
+// ran. The records are then read in order as one loop over every pass would
+// have seen them. A pass's bound comes from passes the loop saw before it,
+// so it is never tighter than the loop's: what a thread cut short the loop
+// would have cut short too, and the loop's verdict (the winner, the widths
+// kept for the second round, the frames left out) can be read from the
+// records exactly, the same for any threads and any timing.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <utility>
 
@@ -25,10 +28,10 @@ namespace {
 using MaxRects::Area;
 using MaxRects::Better;
 using MaxRects::Heuristic;
+using MaxRects::kNoArea;
 using MaxRects::Order;
 using MaxRects::Outcome;
 
-constexpr int64_t kNoArea = std::numeric_limits<int64_t>::max();
 
 struct Combination {
     Order order;
@@ -40,10 +43,10 @@ struct Pass {
     Combination combination;
 };
 
-// What one pass gave its run.
+// What one pass gave.
 struct Record {
-    bool cut = false;  // stopped once sure to be larger than its run's best
-    // Complete or not; its positions only when it became its run's best.
+    bool cut = false;  // stopped once sure to be larger than its bound
+    // Complete or not; its positions only when every frame was placed.
     Outcome outcome;
 };
 
@@ -71,29 +74,28 @@ public:
             }
         }
         std::vector<Record> records(passes.size());
-        const size_t runs = workers_.run ? std::max<size_t>(1, std::min(workers_.count, passes.size())) : 1;
-        // The first pass alone, unless a bound exists: every run starts
-        // with a bound then.
-        const size_t start = runs > 1 && !haveBest_ ? 1 : 0;
-        std::vector<int64_t> areas(passes.size(), kNoArea);
-        if (start == 1) {
-            RunShare(passes, 0, 1, 1, records);
-            Merge(records, 0, 1, areas);
+        // Each complete pass's area once it has finished, for the passes
+        // after it to be bounded by.
+        const std::unique_ptr<std::atomic<int64_t>[]> finished(new std::atomic<int64_t>[passes.size()]);
+        for (size_t k = 0; k < passes.size(); ++k) {
+            finished[k].store(kNoArea, std::memory_order_relaxed);
         }
-        if (runs == 1) {
-            RunShare(passes, start, passes.size(), 1, records);
+        const auto pass = [&](size_t k) { RunPass(passes, k, finished.get(), records[k]); };
+        if (workers_.run && workers_.count > 1 && passes.size() > 1) {
+            workers_.run(passes.size(), pass);
         } else {
-            workers_.run(runs, [&](size_t r) { RunShare(passes, start + r, passes.size(), runs, records); });
+            for (size_t k = 0; k < passes.size(); ++k) pass(k);
         }
-        Merge(records, start, passes.size(), areas);
+        std::vector<int64_t> areas(passes.size(), kNoArea);
+        Merge(records, areas);
         return areas;
     }
 
 private:
-    // Reads records [begin, end) in order as the one loop would have seen
-    // the passes, setting their areas.
-    void Merge(std::vector<Record>& records, size_t begin, size_t end, std::vector<int64_t>& areas) {
-        for (size_t k = begin; k < end; ++k) {
+    // Reads the records in order as the one loop would have seen the
+    // passes, setting their areas.
+    void Merge(std::vector<Record>& records, std::vector<int64_t>& areas) {
+        for (size_t k = 0; k < records.size(); ++k) {
             Record& record = records[k];
             if (record.cut) continue;
             Outcome& outcome = record.outcome;
@@ -107,8 +109,6 @@ private:
             // The one loop's bound would have cut it short.
             if (haveBest_ && Area(outcome) > Area(best_)) continue;
             areas[k] = Area(outcome);
-            // Better than the loop's best is better than its run's: it kept
-            // its positions.
             if (!haveBest_ || Better(outcome, best_)) {
                 best_ = std::move(outcome);
                 haveBest_ = true;
@@ -116,35 +116,29 @@ private:
         }
     }
 
-    // Passes first, first + step, ... before `end`, bounded by the best
-    // before them all and then by the best among them.
-    void RunShare(const std::vector<Pass>& passes, size_t first, size_t end, size_t step,
-                  std::vector<Record>& records) const {
-        bool bounded = haveBest_;
-        Outcome bound;
-        bound.width = best_.width;
-        bound.height = best_.height;
-        Outcome trial;
-        for (size_t k = first; k < end; k += step) {
-            const Pass& pass = passes[k];
-            const std::vector<size_t>& order = orders_[static_cast<size_t>(pass.combination.order)];
-            Record& record = records[k];
-            if (!MaxRects::RunPass(sizes_, order, pass.width, binHeight_, pass.combination.heuristic, powerOfTwo_,
-                                   bounded ? &bound : nullptr, trial)) {
-                record.cut = true;
-                continue;
-            }
-            record.outcome.unplaced = trial.unplaced;
-            record.outcome.width = trial.width;
-            record.outcome.height = trial.height;
-            if (trial.unplaced > 0) {
-                record.outcome.leftOut = trial.leftOut;
-            } else if (!bounded || Better(trial, bound)) {
-                bound.width = trial.width;
-                bound.height = trial.height;
-                bounded = true;
-                record.outcome.positions = trial.positions;
-            }
+    // Pass `k`, bounded by the best before the search and the best pass
+    // before it that has finished, on whichever thread.
+    void RunPass(const std::vector<Pass>& passes, size_t k, std::atomic<int64_t>* finished, Record& record) const {
+        int64_t bound = haveBest_ ? Area(best_) : kNoArea;
+        for (size_t j = 0; j < k; ++j) {
+            bound = std::min(bound, finished[j].load(std::memory_order_relaxed));
+        }
+        const Pass& pass = passes[k];
+        const std::vector<size_t>& order = orders_[static_cast<size_t>(pass.combination.order)];
+        Outcome& trial = record.outcome;
+        if (!MaxRects::RunPass(sizes_, order, pass.width, binHeight_, pass.combination.heuristic, powerOfTwo_, bound,
+                               trial)) {
+            record.cut = true;
+            trial = Outcome{};
+            return;
+        }
+        if (trial.unplaced > 0) {
+            trial.positions.clear();
+        } else {
+            // Any complete pass may turn out the loop's best: it keeps its
+            // positions.
+            trial.leftOut.clear();
+            finished[k].store(Area(trial), std::memory_order_relaxed);
         }
     }
 
