@@ -235,6 +235,71 @@ TEST(DecodePngQuickly, GivesTheRowByRowReadersPixelsAndWordsForEveryFile) {
     EXPECT_GT(quick, cases / 10) << quick << " of " << cases;
 }
 
+// Decoding straight into a larger image (an atlas) gives the same pixels in
+// the same place and the same words, and writes nothing around them.
+TEST(DecodePngInto, PutsTheReadersPixelsInPlaceAndSaysItsWords) {
+    constexpr uint32_t kAround = 0x5A5A5A5AU;
+    size_t decoded = 0;
+    for (const fs::path& path : PngFiles()) {
+        const std::string original = ReadBytes(path);
+        for (const Variant& variant : Variants()) {
+            SCOPED_TRACE(path.filename().string() + ", " + variant.name);
+            const std::vector<uint8_t> bytes = AsBytes(variant.make(original));
+            Velmora::Size2D size{};
+            std::string error;
+            if (!Velmora::Io::PngSize(bytes, size, error) || size.w > 512 || size.h > 512) continue;
+            Image rows;
+            std::string rowsError;
+            const bool rowsOk = DecodePngByRows(bytes, rows, rowsError);
+            // Three columns and a row to spare: at (2, 1), one column to the right.
+            const size_t stride = static_cast<size_t>(size.w) + 3;
+            std::vector<uint32_t> canvas(stride * static_cast<size_t>(size.h + 1), kAround);
+            const bool ok = Velmora::Io::DecodePngInto(bytes, size, canvas.data() + stride + 2, stride, error);
+            ASSERT_EQ(ok, rowsOk) << (ok ? rowsError : error);
+            if (!ok) {
+                EXPECT_EQ(error, rowsError);
+                continue;
+            }
+            ++decoded;
+            for (size_t y = 0; y <= static_cast<size_t>(size.h); ++y) {
+                for (size_t x = 0; x < stride; ++x) {
+                    const bool inside = y >= 1 && x >= 2 && x < 2 + static_cast<size_t>(size.w);
+                    const uint32_t expected =
+                        inside ? rows.pixels[(y - 1) * static_cast<size_t>(size.w) + (x - 2)] : kAround;
+                    ASSERT_EQ(canvas[y * stride + x], expected) << "x " << x << " y " << y;
+                }
+            }
+        }
+    }
+    EXPECT_GT(decoded, 100U);
+}
+
+TEST(DecodePngInto, RefusesAPlaceOfAnotherSize) {
+    const std::vector<uint8_t> bytes = AsBytes(ReadBytes(kPngData / "good" / "rgba8_5x7.png"));
+    Velmora::Size2D size{};
+    std::string error;
+    ASSERT_TRUE(Velmora::Io::PngSize(bytes, size, error)) << error;
+    std::vector<uint32_t> canvas(64 * 64);
+    const struct {
+        const char* name;
+        Velmora::Size2D size;
+        size_t stride;
+        const char* error;
+    } cases[] = {
+        {"narrower", {size.w - 1, size.h}, 64, "not the size its header gave"},
+        {"taller", {size.w, size.h + 1}, 64, "not the size its header gave"},
+        {"rows overlapping", size, static_cast<size_t>(size.w) - 1, "no room for the image"},
+        {"empty", {0, 0}, 64, "no room for the image"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        error.clear();
+        EXPECT_FALSE(Velmora::Io::DecodePngInto(bytes, c.size, canvas.data(), c.stride, error));
+        EXPECT_EQ(error, c.error);
+    }
+    EXPECT_FALSE(Velmora::Io::DecodePngInto(bytes, size, nullptr, 64, error));
+}
+
 // Which files the quick way takes: 8-bit samples and palettes of any
 // depth, not interlaced, image data running to IEND at the end.
 TEST(DecodePngQuickly, TakesPlainEightBitAndPaletteFilesAndLeavesTheRest) {

@@ -315,9 +315,33 @@ bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& err
     return Png::DecodeQuickly(bytes, image) || Png::DecodePngByRows(bytes, image, error);
 }
 
+bool DecodePngInto(const std::vector<uint8_t>& bytes, Size2D size, uint32_t* first, size_t stride,
+                   std::string& error) {
+    if (size.w < 1 || size.h < 1 || first == nullptr || stride < static_cast<size_t>(size.w)) {
+        error = "no room for the image";
+        return false;
+    }
+    const auto width = static_cast<uint32_t>(size.w);
+    const auto height = static_cast<uint32_t>(size.h);
+    if (Png::DecodeQuicklyInto(bytes, width, height, Png::PixelRows{first, stride})) return true;
+    Image image;
+    if (!Png::DecodePngByRows(bytes, image, error)) return false;
+    if (image.width != size.w || image.height != size.h) {
+        error = "not the size its header gave";
+        return false;
+    }
+    for (size_t y = 0; y < height; ++y) {
+        std::copy_n(image.pixels.data() + y * width, width, first + y * stride);
+    }
+    return true;
+}
+
 namespace Png {
 
-bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image) {
+namespace {
+
+// The layout of a file DecodeQuickly takes; false for any other.
+bool QuickLayout(const std::vector<uint8_t>& bytes, SampleLayout& layout) {
     spng_ihdr header{};
     std::string error;
     const Context ctx = OpenDecoder(bytes.data(), bytes.size(), header, error);
@@ -327,7 +351,6 @@ bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image) {
     if (header.interlace_method != 0 || !(header.bit_depth == 8 || (indexed && header.bit_depth < 8))) {
         return false;
     }
-    SampleLayout layout;
     layout.width = header.width;
     layout.height = header.height;
     layout.colourType = header.color_type;
@@ -354,7 +377,20 @@ bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image) {
         layout.rgbKey[1] = static_cast<uint8_t>(trns.green & 0xff);
         layout.rgbKey[2] = static_cast<uint8_t>(trns.blue & 0xff);
     }
-    return DecodeWhole(bytes.data(), bytes.size(), layout, image);
+    return true;
+}
+
+}  // namespace
+
+bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image) {
+    SampleLayout layout;
+    return QuickLayout(bytes, layout) && DecodeWhole(bytes.data(), bytes.size(), layout, image);
+}
+
+bool DecodeQuicklyInto(const std::vector<uint8_t>& bytes, uint32_t width, uint32_t height, const PixelRows& rows) {
+    SampleLayout layout;
+    return QuickLayout(bytes, layout) && layout.width == width && layout.height == height &&
+           DecodeWholeInto(bytes.data(), bytes.size(), layout, rows);
 }
 
 bool DecodePngByRows(const std::vector<uint8_t>& bytes, Image& image, std::string& error) {

@@ -195,7 +195,13 @@ size_t Channels(uint8_t colourType) {
 
 }  // namespace
 
-bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image) {
+namespace {
+
+// Inflates and unfilters the image data, handing each row of samples to
+// `put` (row index, samples) once its turn comes; `ready` runs first, once
+// the data has inflated whole. False for a stream that is not this image's.
+template <typename Ready, typename Put>
+bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Ready&& ready, Put&& put) {
     const uint8_t type = layout.colourType;
     const uint8_t depth = layout.depth;
     const bool indexed = type == kIndexed;
@@ -225,23 +231,46 @@ bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, I
             consumed != stream.size || produced != filtered) {
             return false;
         }
-        Image decoded;
-        decoded.width = static_cast<int32_t>(width);
-        decoded.height = static_cast<int32_t>(height);
-        decoded.pixels.resize(width * height);
+        if (!ready()) return false;
         const uint8_t* above = nullptr;
         for (size_t y = 0; y < height; ++y) {
             uint8_t* row = rows.get() + y * (rowBytes + 1);
             if (!UnfilterRow(bpp, row[0], row + 1, above, rowBytes)) return false;
-            ExpandRow(layout, row + 1, width, decoded.pixels.data() + y * width);
+            put(y, row + 1);
             above = row + 1;
         }
-        image = std::move(decoded);
         return true;
     } catch (const std::bad_alloc&) {
         // The row-by-row reader needs less memory.
         return false;
     }
+}
+
+}  // namespace
+
+bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image) {
+    Image decoded;
+    const size_t width = layout.width;
+    const auto ready = [&]() {
+        decoded.width = static_cast<int32_t>(layout.width);
+        decoded.height = static_cast<int32_t>(layout.height);
+        decoded.pixels.resize(width * layout.height);
+        return true;
+    };
+    const auto put = [&](size_t y, const uint8_t* samples) {
+        ExpandRow(layout, samples, width, decoded.pixels.data() + y * width);
+    };
+    if (!DecodeRows(data, size, layout, ready, put)) return false;
+    image = std::move(decoded);
+    return true;
+}
+
+bool DecodeWholeInto(const uint8_t* data, size_t size, const SampleLayout& layout, const PixelRows& out) {
+    if (out.first == nullptr || out.stride < layout.width) return false;
+    const auto put = [&](size_t y, const uint8_t* samples) {
+        ExpandRow(layout, samples, layout.width, out.first + y * out.stride);
+    };
+    return DecodeRows(data, size, layout, []() { return true; }, put);
 }
 
 }  // namespace Velmora::Io::Png

@@ -21,6 +21,18 @@ namespace Velmora::Io::Png {
 // DecodePngByRows then decodes or refuses, saying why.
 bool DecodeQuickly(const std::vector<uint8_t>& bytes, Image& image);
 
+// Where decoded rows go: the first row's first pixel, and the pixels from
+// one row's start to the next's.
+struct PixelRows {
+    uint32_t* first = nullptr;
+    size_t stride = 0;
+};
+
+// DecodeQuickly into `rows`, for a file of exactly `width` x `height`. False
+// as DecodeQuickly is false, or for another size; rows may then be partly
+// written.
+bool DecodeQuicklyInto(const std::vector<uint8_t>& bytes, uint32_t width, uint32_t height, const PixelRows& rows);
+
 // What turns a row of samples into RGBA: the header's layout, the palette
 // with its alphas (as libspng builds it: entries past the palette's end
 // opaque black), and the colour tRNS makes transparent.
@@ -38,6 +50,7 @@ struct SampleLayout {
 // DecodeQuickly's work once libspng has read and checked every chunk before
 // the image data of the `size` bytes at `data`, and told their `layout`.
 bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image);
+bool DecodeWholeInto(const uint8_t* data, size_t size, const SampleLayout& layout, const PixelRows& rows);
 
 // DecodePng without the quick way: libspng alone, row by row, for every
 // file. It decides what DecodePng accepts and says why it refuses the rest;

@@ -22,6 +22,13 @@ namespace Velmora::Io {
 // 16384 pixels", "truncated file").
 bool DecodePng(const std::vector<uint8_t>& bytes, Image& image, std::string& error);
 
+// DecodePng straight into a larger image: a file of `size` decoded into rows
+// `stride` pixels apart from `first` (the caller's memory, sized for them),
+// so nothing is copied twice. A file of another size is refused, and on
+// failure the rows may be partly written.
+bool DecodePngInto(const std::vector<uint8_t>& bytes, Size2D size, uint32_t* first, size_t stride,
+                   std::string& error);
+
 // Reads the bytes of the PNG file at `path`. A file larger than any PNG of
 // the largest accepted size is refused before it is read.
 bool ReadPngBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
