@@ -162,6 +162,39 @@ TEST(ComposeAtlas, RefusesWhatDoesNotFitAndLeavesTheAtlasAlone) {
     }
 }
 
+// Frames copied one by one into a blank atlas give what ComposeAtlas gives;
+// a frame that does not lie wholly inside is refused and nothing copied.
+TEST(CopyIntoImage, CopiesAsComposeAtlasAndRefusesWhatDoesNotFit) {
+    const std::vector<Image> images = {Filled(1, 1, 2), Filled(5, 3, 3), Filled(2, 7, 4)};
+    const std::vector<Point2D> at = {{0, 0}, {4, 2}, {14, 3}};  // the last touches both far edges
+    Image composed;
+    ASSERT_TRUE(Velmora::ComposeAtlas(images, at, 16, 10, 0, composed));
+    Image copied;
+    ASSERT_TRUE(Velmora::ComposeAtlas({}, {}, 16, 10, 0, copied));
+    for (size_t i = images.size(); i-- > 0;) {
+        EXPECT_TRUE(Velmora::CopyIntoImage(images[i], at[i], copied)) << i;
+    }
+    EXPECT_EQ(copied.pixels, composed.pixels);
+
+    const struct {
+        const char* what;
+        Image image;
+        Point2D at;
+    } refused[] = {
+        {"past the right edge", Filled(4, 4, 5), {13, 0}},
+        {"past the bottom edge", Filled(4, 4, 5), {0, 7}},
+        {"negative position", Filled(4, 4, 5), {0, -1}},
+        {"invalid image", Image{}, {0, 0}},
+    };
+    for (const auto& c : refused) {
+        const Image before = copied;
+        EXPECT_FALSE(Velmora::CopyIntoImage(c.image, c.at, copied)) << c.what;
+        EXPECT_EQ(copied.pixels, before.pixels) << c.what;
+    }
+    Image invalid;
+    EXPECT_FALSE(Velmora::CopyIntoImage(images[0], {0, 0}, invalid));
+}
+
 TEST(FindDuplicateImages, PointsEveryCopyAtItsFirstOccurrence) {
     const Image a = Filled(3, 2, 10);
     const Image b = Filled(3, 2, 11);

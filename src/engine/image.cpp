@@ -139,6 +139,15 @@ bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& 
     return true;
 }
 
+bool CopyIntoImage(const Image& image, Point2D at, Image& atlas) {
+    if (!IsValidImage(image) || !IsValidImage(atlas) ||
+        !AreaInside(Area2D{at.x, at.y, image.width, image.height}, atlas.width, atlas.height)) {
+        return false;
+    }
+    DrawWithExtrusion(image, at.x, at.y, 0, atlas);
+    return true;
+}
+
 std::vector<size_t> FindDuplicateImages(const std::vector<Image>& images) {
     std::vector<size_t> first(images.size());
     // Candidates share a size and a content hash; equal pixels decide.

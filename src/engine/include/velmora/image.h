@@ -60,6 +60,12 @@ Image CropImage(const Image& image, const Area2D& area);
 bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& positions,
                   int32_t width, int32_t height, int32_t extrude, Image& atlas);
 
+// Copies a valid `image` into `atlas` with its top-left pixel at `at`, as
+// ComposeAtlas does without extrusion; false, and nothing copied, when it
+// does not lie wholly inside. Images that do not overlap may be copied at
+// once from several threads.
+bool CopyIntoImage(const Image& image, Point2D at, Image& atlas);
+
 // For each image, the index of the first image with the same size and the
 // same pixels (its own index when it is the first). Invalid images are never
 // duplicates of anything.
