@@ -420,6 +420,61 @@ TEST_F(FileCommands, FramesThatDoNotFitAreNamed) {
     }
 }
 
+// Frames packed as they are go straight from their files onto the atlas
+// when the files are much smaller than their pixels; with --dedupe (no two
+// frames alike here) every frame is decoded before planning instead. Both
+// ways must write the same files and say the same, on one page or several,
+// and refuse a damaged file in the same words, before any page problem.
+TEST_F(FileCommands, FramesDecodedOntoTheAtlasPackAsFramesDecodedFirst) {
+    for (int i = 0; i < 6; ++i) {  // sprite art: files a tenth of their pixels
+        WritePng("set/disc" + std::to_string(i) + ".png",
+                 VelmoraTest::SoftDisc(20 + 9 * i, 6 + i, 9 + 4 * i, 0x3060C0U + static_cast<uint32_t>(i)));
+    }
+    for (int i = 0; i < 4; ++i) {  // noise: files as large as their pixels
+        WritePng("set/noise" + std::to_string(i) + ".png", Sprite(7 + 5 * i, 30 - 4 * i, 40U + static_cast<uint32_t>(i), 1));
+    }
+    fs::create_directories(root_ / "in" / "damaged");
+    fs::copy(root_ / "in" / "set", root_ / "in" / "damaged");
+    std::string disc = ReadText(In("damaged/disc3.png"));
+    const size_t data = disc.find("IDAT") + 8;
+    disc[data] = static_cast<char>(disc[data] ^ 0x40);
+    WriteBytes("damaged/disc3.png", disc);
+
+    const std::vector<std::vector<std::string>> cases = {
+        {In("set")},
+        {"--padding", "2", In("set")},
+        {"--max-size", "80x80", In("set")},
+        {"--packer", "shelf", "--pot", In("set")},
+        {In("damaged")},
+        {"--max-size", "80x80", "--max-pages", "1", In("damaged")},
+    };
+    for (const std::vector<std::string>& inputs : cases) {
+        SCOPED_TRACE(inputs.front());
+        Outcome runs[2];
+        std::map<std::string, std::string> files[2];
+        for (int way = 0; way < 2; ++way) {
+            std::vector<std::string> args = {"-o", Out("run/sheet")};
+            if (way == 1) args.push_back("--dedupe");
+            args.insert(args.end(), inputs.begin(), inputs.end());
+            runs[way] = Atlas(args);
+            files[way] = Snapshot(root_ / "out" / "run");
+            fs::remove_all(root_ / "out" / "run");
+        }
+        EXPECT_EQ(runs[0].status, runs[1].status);
+        EXPECT_EQ(runs[0].out, runs[1].out);
+        EXPECT_EQ(runs[0].err, runs[1].err);
+        EXPECT_EQ(FirstDifference(files[0], files[1]), "");
+        if (inputs.back() == In("damaged")) {
+            EXPECT_EQ(runs[0].status, 2);
+            EXPECT_EQ(runs[0].err.rfind("velmora2d: " + In("damaged/disc3.png") + ": ", 0), 0U) << runs[0].err;
+            EXPECT_TRUE(files[0].empty());
+        } else {
+            EXPECT_EQ(runs[0].status, 0) << runs[0].err;
+            EXPECT_EQ(files[0].count("sheet/disc5.tres") + files[0].count("sheet/noise3.tres"), 2U);
+        }
+    }
+}
+
 // Files that end at their last IDAT are common in published sprite sets:
 // they pack into the same atlas as the same files with IEND.
 TEST_F(FileCommands, PngsWithoutIendPackLikeWholeOnes) {

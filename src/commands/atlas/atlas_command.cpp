@@ -4,6 +4,7 @@
 #include <functional>
 #include <iterator>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -209,8 +210,11 @@ void Summarise(const AtlasSettings& settings, const std::string& suffix, size_t 
 
 // Packs shaped `frames` into the files of one scale: PREFIX, or PREFIX@Sx of
 // a scale variant (pages PREFIX-N@Sx). False after reporting why not.
+// `files`, when not null, are ReadFrames' kept files: those frames are
+// decoded straight onto the planned pages.
 bool PackVariant(const AtlasSettings& settings, ScaleFactor scale, std::vector<InputFrame>& frames,
-                 Support::Progress& progress, std::ostream& err, Variant& result) {
+                 std::vector<std::vector<uint8_t>>* files, Support::Progress& progress, std::ostream& err,
+                 Variant& result) {
     const FrameFeatures& features = settings.features;
     const std::string suffix = ScaleSuffix(scale);
     const std::string prefix = settings.prefix + suffix;
@@ -218,14 +222,20 @@ bool PackVariant(const AtlasSettings& settings, ScaleFactor scale, std::vector<I
     const PackedImages packed = PrepareImages(frames, settings.dedupe);
 
     PagesPlan plan;
+    std::ostringstream refusal;
     if (!PlanStage(settings, prefix, frames, packed, EarlierPages(frames, packed.slot, packed.images.size(), earlier), plan,
-                   err)) {
+                   files != nullptr ? refusal : err)) {
+        // A file that does not decode is reported first, as when every
+        // frame is decoded before planning.
+        if (files != nullptr && ReportUndecodable(frames, *files, settings.jobs, err)) err << refusal.str();
         return false;
     }
     const size_t pageCount = plan.pages.size();
     progress.Stage(pageCount == 1 ? "composing the atlas" : "composing the atlas pages");
     std::vector<Image>& atlases = result.atlases;
-    if (!ComposePages(packed.images, plan, settings.geometry.extrude, atlases)) {
+    if (files != nullptr) {
+        if (!ComposeFromFiles(frames, packed.images, plan, atlases, *files, settings, progress, err)) return false;
+    } else if (!ComposePages(packed.images, plan, settings.geometry.extrude, atlases)) {
         ReportProblem(err, prefix + ".png", "the frames could not be placed on the atlas");
         return false;
     }
@@ -374,14 +384,20 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
         return kStatusFailed;
     }
     Support::Progress progress(err);
-    if (!DecodeCached(frames, settings, cache, progress, err)) {
+    // A one-off run of frames packed as they are decodes each file straight
+    // onto the atlas; a watching one keeps decoded frames for the next pack.
+    const bool direct = cache == nullptr && DecodesIntoAtlas(settings, frames);
+    std::vector<std::vector<uint8_t>> files;
+    if (direct ? !ReadFrames(frames, settings, files, progress, err)
+               : !DecodeCached(frames, settings, cache, progress, err)) {
         return kStatusFailed;
     }
     // Every scale's set is written in the one commit below: all or none.
     std::vector<Variant> variants(settings.scales.size());
     if (!HasScaleVariants(settings)) {
-        // The frames were shaped as they were decoded.
-        if (!PackVariant(settings, settings.scales.front(), frames, progress, err, variants.front())) {
+        // The frames were shaped as they were read.
+        if (!PackVariant(settings, settings.scales.front(), frames, direct ? &files : nullptr, progress, err,
+                         variants.front())) {
             return kStatusFailed;
         }
     }
@@ -390,7 +406,7 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
         progress.Stage("scaling to " + ScaleText(scale));
         std::vector<InputFrame> scaled;
         if (!ScaleFrames(settings, scale, frames, scaled, err) ||
-            !PackVariant(settings, scale, scaled, progress, err, variants[k])) {
+            !PackVariant(settings, scale, scaled, nullptr, progress, err, variants[k])) {
             return kStatusFailed;
         }
     }

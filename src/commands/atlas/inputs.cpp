@@ -279,6 +279,24 @@ void ShapeFrame(InputFrame& frame, const AtlasSettings& settings) {
     }
 }
 
+namespace {
+
+// Reads a PNG frame's file into `bytes` and checks its header: what is
+// wrong with it, or nothing.
+std::string CheckFile(const InputFrame& frame, const AtlasSettings& settings, std::vector<uint8_t>& bytes,
+                      Size2D& size) {
+    std::string why;
+    if (!Io::ReadPngBytes(frame.path, bytes, why) || !Io::PngSize(bytes, size, why)) {
+        return frame.path + ": " + why;
+    }
+    if (!settings.trim && !HasScaleVariants(settings) && !FitsAlone(size, settings)) {
+        return frame.path + ": " + TooLarge(size, settings);
+    }
+    return {};
+}
+
+}  // namespace
+
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err) {
     // Every header is checked, and a file that is no PNG, or a frame too
@@ -292,16 +310,14 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     std::atomic<bool> refused{false};
     std::atomic<size_t> done{0};
     const std::thread::id caller = std::this_thread::get_id();
-    const auto fits = [&settings](Size2D size) {
-        return settings.trim || HasScaleVariants(settings) || FitsAlone(size, settings);
-    };
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         InputFrame& frame = frames[i];
         // A layered sprite file's header was read when its frames were
         // named; its pixels are decoded below, once per file.
         if (frame.spriteFrame >= 0) {
             const Size2D size{frame.sourceW, frame.sourceH};
-            if (frame.spriteFrame == 0 && !fits(size)) {
+            const bool fits = settings.trim || HasScaleVariants(settings) || FitsAlone(size, settings);
+            if (frame.spriteFrame == 0 && !fits) {
                 headerErrors[i] = frame.path + ": " + TooLarge(size, settings);
                 refused = true;
             }
@@ -309,12 +325,8 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
             try {
                 std::vector<uint8_t> bytes;
                 Size2D size{};
+                headerErrors[i] = CheckFile(frame, settings, bytes, size);
                 std::string why;
-                if (!Io::ReadPngBytes(frame.path, bytes, why) || !Io::PngSize(bytes, size, why)) {
-                    headerErrors[i] = frame.path + ": " + why;
-                } else if (!fits(size)) {
-                    headerErrors[i] = frame.path + ": " + TooLarge(size, settings);
-                }
                 if (!headerErrors[i].empty()) {
                     refused = true;
                 } else if (!refused) {
@@ -340,6 +352,147 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     }
     // Each layered sprite file once, split into its frames.
     DecodeSpriteFiles(frames, settings, errors);
+    return ReportErrors(errors, err);
+}
+
+bool DecodesIntoAtlas(const AtlasSettings& settings, const std::vector<InputFrame>& frames) {
+    const FrameFeatures& features = settings.features;
+    return !settings.trim && !settings.dedupe && !HasScaleVariants(settings) && !features.normalMap &&
+           !features.colliders && settings.geometry.extrude == 0 &&
+           std::all_of(frames.begin(), frames.end(), [](const InputFrame& f) { return f.spriteFrame < 0; });
+}
+
+namespace {
+
+// A file is kept to be decoded onto the atlas only when it is much smaller
+// than its pixels (sprite art compresses twentyfold and more). Noisy files
+// are nearly as large: holding them would save no memory, and their pixels,
+// decoded now and freed once composed, are memory the encoders reuse.
+constexpr uint64_t kKeptFileShare = 4;
+
+bool WorthKeeping(const std::vector<uint8_t>& file, Size2D size) {
+    const uint64_t pixelBytes = static_cast<uint64_t>(size.w) * static_cast<uint64_t>(size.h) * 4;
+    return uint64_t{file.size()} * kKeptFileShare < pixelBytes;
+}
+
+// Frees a file's bytes (assigning {} would keep their memory).
+void Drop(std::vector<uint8_t>& file) {
+    std::vector<uint8_t>().swap(file);
+}
+
+// Every kept file's pixel error, decoded aside.
+void FindUndecodable(const std::vector<InputFrame>& frames, const std::vector<std::vector<uint8_t>>& files,
+                     unsigned jobs, std::vector<std::string>& errors) {
+    Support::ParallelFor(frames.size(), jobs, [&](size_t i) {
+        if (files[i].empty()) return;
+        Image image;
+        std::string why;
+        try {
+            if (!Io::DecodePng(files[i], image, why)) errors[i] = frames[i].path + ": " + why;
+        } catch (const std::bad_alloc&) {
+            errors[i] = frames[i].path + ": out of memory while decoding";
+        }
+    });
+}
+
+}  // namespace
+
+bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
+                std::vector<std::vector<uint8_t>>& files, Support::Progress& progress, std::ostream& err) {
+    // As DecodeFrames: every header before any pixel error.
+    std::vector<std::string> headerErrors(frames.size());
+    std::vector<std::string> errors(frames.size());
+    std::atomic<bool> refused{false};
+    std::atomic<size_t> done{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    files.assign(frames.size(), {});
+    Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
+        InputFrame& frame = frames[i];
+        try {
+            Size2D size{};
+            std::vector<uint8_t>& file = files[i];
+            headerErrors[i] = CheckFile(frame, settings, file, size);
+            std::string why;
+            if (!headerErrors[i].empty()) {
+                refused = true;
+                Drop(file);
+            } else if (WorthKeeping(file, size)) {
+                frame.image = Image{};
+                frame.image.width = size.w;
+                frame.image.height = size.h;
+            } else {
+                if (!refused && !Io::DecodePng(file, frame.image, why)) errors[i] = frame.path + ": " + why;
+                Drop(file);
+            }
+            ShapeFrame(frame, settings);
+        } catch (const std::bad_alloc&) {
+            frame.image = Image{};
+            Drop(files[i]);
+            errors[i] = frame.path + ": out of memory while decoding";
+        }
+        const size_t finished = ++done;
+        if (std::this_thread::get_id() == caller) {
+            progress.Count("reading", finished, frames.size());
+        }
+    });
+    if (!ReportErrors(headerErrors, err)) {
+        return false;
+    }
+    if (std::any_of(errors.begin(), errors.end(), [](const std::string& e) { return !e.empty(); })) {
+        // The kept files' errors too, all in frame order.
+        FindUndecodable(frames, files, settings.jobs, errors);
+        ReportErrors(errors, err);
+        return false;
+    }
+    return true;
+}
+
+bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<Image>& images, const PagesPlan& plan,
+                      std::vector<Image>& pages, std::vector<std::vector<uint8_t>>& files,
+                      const AtlasSettings& settings, Support::Progress& progress, std::ostream& err) {
+    pages.resize(plan.pages.size());
+    for (size_t p = 0; p < plan.pages.size(); ++p) {
+        // Blank: the frames are put onto it below.
+        if (!ComposeAtlas({}, {}, plan.pages[p].width, plan.pages[p].height, 0, pages[p])) {
+            ReportLine(err, "the atlas could not be made");
+            return false;
+        }
+    }
+    std::vector<std::string> errors(frames.size());
+    std::atomic<size_t> done{0};
+    const std::thread::id caller = std::this_thread::get_id();
+    // Frames lie apart, so each is put in place on any thread.
+    Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
+        const size_t p = plan.pageOf[i];
+        const Point2D at = plan.pages[p].positions[plan.indexOnPage[i]];
+        Image& page = pages[p];
+        std::string why;
+        try {
+            if (files[i].empty()) {
+                if (!CopyIntoImage(images[i], at, page)) errors[i] = frames[i].path + ": does not fit its place";
+            } else {
+                const auto width = static_cast<size_t>(page.width);
+                uint32_t* first = page.pixels.data() + static_cast<size_t>(at.y) * width + static_cast<size_t>(at.x);
+                if (!Io::DecodePngInto(files[i], Size2D{images[i].width, images[i].height}, first, width, why)) {
+                    errors[i] = frames[i].path + ": " + why;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            errors[i] = frames[i].path + ": out of memory while decoding";
+        }
+        Drop(files[i]);
+        const size_t finished = ++done;
+        if (std::this_thread::get_id() == caller) {
+            progress.Count("decoding", finished, frames.size());
+        }
+    });
+    return ReportErrors(errors, err);
+}
+
+bool ReportUndecodable(const std::vector<InputFrame>& frames, const std::vector<std::vector<uint8_t>>& files,
+                       unsigned jobs, std::ostream& err) {
+    std::vector<std::string> errors(frames.size());
+    FindUndecodable(frames, files, jobs, errors);
     return ReportErrors(errors, err);
 }
 

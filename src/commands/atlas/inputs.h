@@ -13,6 +13,7 @@
 #include "formats/sheet.h"
 #include "support/progress.h"
 #include "velmora/image.h"
+#include "velmora/packing.h"
 
 namespace Velmora::Commands {
 
@@ -54,6 +55,34 @@ void ShapeFrame(InputFrame& frame, const AtlasSettings& settings);
 // frame order.
 bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings, Support::Progress& progress,
                   std::ostream& err);
+
+// Whether the frames may go from their files straight onto the atlas once
+// it is planned: PNG files packed as they are, so that nothing (trimming,
+// sharing, scales, normal maps, colliders, extrusion) needs their pixels
+// before the plan does.
+bool DecodesIntoAtlas(const AtlasSettings& settings, const std::vector<InputFrame>& frames);
+
+// DecodeFrames for such frames, in two halves. This one reads every file
+// and checks its header as DecodeFrames does, and decodes the files that
+// are about as large as their pixels (noise, photographs). The others are
+// only sized from their headers (an image of that size without pixels) and
+// their bytes kept in `files`. Reports what DecodeFrames would report.
+bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
+                std::vector<std::vector<uint8_t>>& files, Support::Progress& progress, std::ostream& err);
+
+// The second half, once `plan` is made: its pages, with every frame put in
+// its place, the kept files decoded straight onto them (frame i is packed
+// image i, `images` the packed images). Each file's bytes are dropped once
+// decoded. Reports every file that fails, in frame order.
+bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<Image>& images, const PagesPlan& plan,
+                      std::vector<Image>& pages, std::vector<std::vector<uint8_t>>& files,
+                      const AtlasSettings& settings, Support::Progress& progress, std::ostream& err);
+
+// Reports, as DecodeFrames would, every kept file whose pixels fail to
+// decode; true when none does. A refused plan is reported after these, as
+// when the frames were decoded first.
+bool ReportUndecodable(const std::vector<InputFrame>& frames, const std::vector<std::vector<uint8_t>>& files,
+                       unsigned jobs, std::ostream& err);
 
 // The images to pack: each frame's image once, or with `dedupe` once per
 // distinct image; slot[i] is frame i's image. `normals` are the images'
