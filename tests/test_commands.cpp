@@ -426,15 +426,16 @@ TEST_F(FileCommands, FramesThatDoNotFitAreNamed) {
 // ways must write the same files and say the same, on one page or several,
 // and refuse a damaged file in the same words, before any page problem.
 TEST_F(FileCommands, FramesDecodedOntoTheAtlasPackAsFramesDecodedFirst) {
-    for (int i = 0; i < 6; ++i) {  // sprite art: files a tenth of their pixels
-        WritePng("set/disc" + std::to_string(i) + ".png",
-                 VelmoraTest::SoftDisc(20 + 9 * i, 6 + i, 9 + 4 * i, 0x3060C0U + static_cast<uint32_t>(i)));
+    for (const std::string folder : {"set/", "damaged/"}) {
+        for (int i = 0; i < 6; ++i) {  // sprite art: files a tenth of their pixels
+            WritePng(folder + "disc" + std::to_string(i) + ".png",
+                     VelmoraTest::SoftDisc(20 + 9 * i, 6 + i, 9 + 4 * i, 0x3060C0U + static_cast<uint32_t>(i)));
+        }
+        for (int i = 0; i < 4; ++i) {  // noise: files as large as their pixels
+            WritePng(folder + "noise" + std::to_string(i) + ".png",
+                     Sprite(7 + 5 * i, 30 - 4 * i, 40U + static_cast<uint32_t>(i), 1));
+        }
     }
-    for (int i = 0; i < 4; ++i) {  // noise: files as large as their pixels
-        WritePng("set/noise" + std::to_string(i) + ".png", Sprite(7 + 5 * i, 30 - 4 * i, 40U + static_cast<uint32_t>(i), 1));
-    }
-    fs::create_directories(root_ / "in" / "damaged");
-    fs::copy(root_ / "in" / "set", root_ / "in" / "damaged");
     std::string disc = ReadText(In("damaged/disc3.png"));
     const size_t data = disc.find("IDAT") + 8;
     disc[data] = static_cast<char>(disc[data] ^ 0x40);
