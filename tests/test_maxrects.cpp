@@ -242,25 +242,25 @@ uint64_t PlacementDigest(const RectPlacement& p) {
 
 TEST(MaxRectsDeterminism, PlacementsArePinned) {
     const struct {
-        uint32_t seed;
+        uint64_t digest;
         size_t count;
+        uint32_t seed;
         int32_t lo;
         int32_t hi;
         int32_t maxWidth;
         int32_t maxHeight;
-        bool pot;
         int32_t width;
         int32_t height;
-        uint64_t digest;
+        bool pot;
     } cases[] = {
-        {1, 60, 1, 40, 4096, 4096, false, 142, 184, 0x4b84c06910e3795eULL},
-        {2, 200, 8, 256, 4096, 4096, false, 1297, 2769, 0x17a60c743bfb8639ULL},
-        {3, 500, 16, 192, 8192, 8192, false, 2106, 2682, 0x22194ed033732053ULL},
-        {4, 300, 16, 192, 4096, 4096, true, 2048, 2048, 0x70be12984f89452fULL},
-        {5, 150, 1, 300, 1024, 4096, false, 1024, 3581, 0x9a465cf4bea71f10ULL},
-        {6, 900, 4, 64, 8192, 8192, false, 763, 1364, 0x9100ea2e709636fdULL},
-        {7, 80, 20, 120, 512, 8192, true, 512, 1024, 0x1ec5324445840617ULL},
-        {8, 400, 30, 31, 4096, 4096, false, 696, 549, 0xb77a4940c57b7015ULL},
+        {0x4b84c06910e3795eULL, 60, 1, 1, 40, 4096, 4096, 142, 184, false},
+        {0x17a60c743bfb8639ULL, 200, 2, 8, 256, 4096, 4096, 1297, 2769, false},
+        {0x22194ed033732053ULL, 500, 3, 16, 192, 8192, 8192, 2106, 2682, false},
+        {0x70be12984f89452fULL, 300, 4, 16, 192, 4096, 4096, 2048, 2048, true},
+        {0x9a465cf4bea71f10ULL, 150, 5, 1, 300, 1024, 4096, 1024, 3581, false},
+        {0x9100ea2e709636fdULL, 900, 6, 4, 64, 8192, 8192, 763, 1364, false},
+        {0x1ec5324445840617ULL, 80, 7, 20, 120, 512, 8192, 512, 1024, true},
+        {0xb77a4940c57b7015ULL, 400, 8, 30, 31, 4096, 4096, 696, 549, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("seed " + std::to_string(c.seed));

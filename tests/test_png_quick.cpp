@@ -279,7 +279,7 @@ TEST(DecodePngInto, RefusesAPlaceOfAnotherSize) {
     Velmora::Size2D size{};
     std::string error;
     ASSERT_TRUE(Velmora::Io::PngSize(bytes, size, error)) << error;
-    std::vector<uint32_t> canvas(64 * 64);
+    std::vector<uint32_t> canvas(size_t{64} * 64);
     const struct {
         const char* name;
         Velmora::Size2D size;
