@@ -281,6 +281,26 @@ void ShapeFrame(InputFrame& frame, const AtlasSettings& settings) {
 
 namespace {
 
+// Counts the frames done on every thread; the progress line is drawn from
+// the calling thread alone.
+class FrameCount {
+public:
+    FrameCount(Support::Progress& progress, const char* what, size_t total)
+        : progress_(progress), what_(what), total_(total), caller_(std::this_thread::get_id()) {}
+
+    void Done() {
+        const size_t finished = ++done_;
+        if (std::this_thread::get_id() == caller_) progress_.Count(what_, finished, total_);
+    }
+
+private:
+    Support::Progress& progress_;
+    const char* what_;
+    size_t total_;
+    std::thread::id caller_;
+    std::atomic<size_t> done_{0};
+};
+
 // Reads a PNG frame's file into `bytes` and checks its header: what is
 // wrong with it, or nothing.
 std::string CheckFile(const InputFrame& frame, const AtlasSettings& settings, std::vector<uint8_t>& bytes,
@@ -308,8 +328,7 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
     std::vector<std::string> headerErrors(frames.size());
     std::vector<std::string> errors(frames.size());
     std::atomic<bool> refused{false};
-    std::atomic<size_t> done{0};
-    const std::thread::id caller = std::this_thread::get_id();
+    FrameCount count(progress, "decoding", frames.size());
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         InputFrame& frame = frames[i];
         // A layered sprite file's header was read when its frames were
@@ -342,10 +361,7 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
                 errors[i] = frame.path + ": out of memory while decoding";
             }
         }
-        const size_t finished = ++done;
-        if (std::this_thread::get_id() == caller) {
-            progress.Count("decoding", finished, frames.size());
-        }
+        count.Done();
     });
     if (!ReportErrors(headerErrors, err)) {
         return false;
@@ -403,8 +419,7 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
     std::vector<std::string> headerErrors(frames.size());
     std::vector<std::string> errors(frames.size());
     std::atomic<bool> refused{false};
-    std::atomic<size_t> done{0};
-    const std::thread::id caller = std::this_thread::get_id();
+    FrameCount count(progress, "reading", frames.size());
     files.assign(frames.size(), {});
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         InputFrame& frame = frames[i];
@@ -430,10 +445,7 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
             Drop(files[i]);
             errors[i] = frame.path + ": out of memory while decoding";
         }
-        const size_t finished = ++done;
-        if (std::this_thread::get_id() == caller) {
-            progress.Count("reading", finished, frames.size());
-        }
+        count.Done();
     });
     if (!ReportErrors(headerErrors, err)) {
         return false;
@@ -459,8 +471,7 @@ bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<I
         }
     }
     std::vector<std::string> errors(frames.size());
-    std::atomic<size_t> done{0};
-    const std::thread::id caller = std::this_thread::get_id();
+    FrameCount count(progress, "decoding", frames.size());
     // Frames lie apart, so each is put in place on any thread.
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
         const size_t p = plan.pageOf[i];
@@ -481,10 +492,7 @@ bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<I
             errors[i] = frames[i].path + ": out of memory while decoding";
         }
         Drop(files[i]);
-        const size_t finished = ++done;
-        if (std::this_thread::get_id() == caller) {
-            progress.Count("decoding", finished, frames.size());
-        }
+        count.Done();
     });
     return ReportErrors(errors, err);
 }
