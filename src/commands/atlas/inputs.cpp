@@ -432,9 +432,7 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
                 refused = true;
                 Drop(file);
             } else if (WorthKeeping(file, size)) {
-                frame.image = Image{};
-                frame.image.width = size.w;
-                frame.image.height = size.h;
+                frame.image = Image{size.w, size.h, {}};  // sized, its pixels still in the file
             } else {
                 if (!refused && !Io::DecodePng(file, frame.image, why)) errors[i] = frame.path + ": " + why;
                 Drop(file);
@@ -447,9 +445,7 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
         }
         count.Done();
     });
-    if (!ReportErrors(headerErrors, err)) {
-        return false;
-    }
+    if (!ReportErrors(headerErrors, err)) return false;
     if (std::any_of(errors.begin(), errors.end(), [](const std::string& e) { return !e.empty(); })) {
         // The kept files' errors too, all in frame order.
         FindUndecodable(frames, files, settings.jobs, errors);
@@ -477,14 +473,19 @@ bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<I
         const size_t p = plan.pageOf[i];
         const Point2D at = plan.pages[p].positions[plan.indexOnPage[i]];
         Image& page = pages[p];
+        const Image& image = images[i];
         std::string why;
         try {
-            if (files[i].empty()) {
-                if (!CopyIntoImage(images[i], at, page)) errors[i] = frames[i].path + ": does not fit its place";
-            } else {
+            // The plan keeps every frame inside its page; checked all the
+            // same, since a file is decoded straight into the page's memory.
+            const bool inside = at.x >= 0 && at.y >= 0 && image.width <= page.width - at.x &&
+                                image.height <= page.height - at.y;
+            if (!inside || (files[i].empty() && !CopyIntoImage(image, at, page))) {
+                errors[i] = frames[i].path + ": does not fit its place";
+            } else if (!files[i].empty()) {
                 const auto width = static_cast<size_t>(page.width);
                 uint32_t* first = page.pixels.data() + static_cast<size_t>(at.y) * width + static_cast<size_t>(at.x);
-                if (!Io::DecodePngInto(files[i], Size2D{images[i].width, images[i].height}, first, width, why)) {
+                if (!Io::DecodePngInto(files[i], Size2D{image.width, image.height}, first, width, why)) {
                     errors[i] = frames[i].path + ": " + why;
                 }
             }
