@@ -199,36 +199,43 @@ std::vector<fs::path> PngFiles() {
     return files;
 }
 
-TEST(DecodePngQuickly, GivesTheRowByRowReadersPixelsAndWordsForEveryFile) {
-    size_t quick = 0;
-    size_t cases = 0;
+// Calls `check` with every fixture and corpus file as each variant changes
+// it; a failure names the file and the variant.
+void ForEachVariantFile(const std::function<void(const std::vector<uint8_t>&)>& check) {
     for (const fs::path& path : PngFiles()) {
         const std::string original = ReadBytes(path);
         for (const Variant& variant : Variants()) {
             SCOPED_TRACE(path.filename().string() + ", " + variant.name);
-            const std::vector<uint8_t> bytes = AsBytes(variant.make(original));
-            Image rows;
-            std::string rowsError;
-            const bool rowsOk = DecodePngByRows(bytes, rows, rowsError);
-            Image image;
-            std::string error;
-            const bool ok = DecodePng(bytes, image, error);
-            ASSERT_EQ(ok, rowsOk) << (ok ? rowsError : error);
-            EXPECT_EQ(error, rowsError);
-            EXPECT_EQ(image.width, rows.width);
-            EXPECT_EQ(image.height, rows.height);
-            EXPECT_TRUE(image.pixels == rows.pixels);
-            Image quickImage;
-            if (DecodeQuickly(bytes, quickImage)) {
-                ++quick;
-                EXPECT_TRUE(rowsOk);
-                EXPECT_TRUE(quickImage.pixels == rows.pixels);
-            } else {
-                EXPECT_TRUE(quickImage.pixels.empty());
-            }
-            ++cases;
+            check(AsBytes(variant.make(original)));
         }
     }
+}
+
+TEST(DecodePngQuickly, GivesTheRowByRowReadersPixelsAndWordsForEveryFile) {
+    size_t quick = 0;
+    size_t cases = 0;
+    ForEachVariantFile([&](const std::vector<uint8_t>& bytes) {
+        Image rows;
+        std::string rowsError;
+        const bool rowsOk = DecodePngByRows(bytes, rows, rowsError);
+        Image image;
+        std::string error;
+        const bool ok = DecodePng(bytes, image, error);
+        ASSERT_EQ(ok, rowsOk) << (ok ? rowsError : error);
+        EXPECT_EQ(error, rowsError);
+        EXPECT_EQ(image.width, rows.width);
+        EXPECT_EQ(image.height, rows.height);
+        EXPECT_TRUE(image.pixels == rows.pixels);
+        Image quickImage;
+        if (DecodeQuickly(bytes, quickImage)) {
+            ++quick;
+            EXPECT_TRUE(rowsOk);
+            EXPECT_TRUE(quickImage.pixels == rows.pixels);
+        } else {
+            EXPECT_TRUE(quickImage.pixels.empty());
+        }
+        ++cases;
+    });
     // The quick way must be taken, or this compares the reader with itself:
     // most variants are made for it to decline, but a tenth of the cases
     // are plain files it takes.
@@ -240,37 +247,32 @@ TEST(DecodePngQuickly, GivesTheRowByRowReadersPixelsAndWordsForEveryFile) {
 TEST(DecodePngInto, PutsTheReadersPixelsInPlaceAndSaysItsWords) {
     constexpr uint32_t kAround = 0x5A5A5A5AU;
     size_t decoded = 0;
-    for (const fs::path& path : PngFiles()) {
-        const std::string original = ReadBytes(path);
-        for (const Variant& variant : Variants()) {
-            SCOPED_TRACE(path.filename().string() + ", " + variant.name);
-            const std::vector<uint8_t> bytes = AsBytes(variant.make(original));
-            Velmora::Size2D size{};
-            std::string error;
-            if (!Velmora::Io::PngSize(bytes, size, error) || size.w > 512 || size.h > 512) continue;
-            Image rows;
-            std::string rowsError;
-            const bool rowsOk = DecodePngByRows(bytes, rows, rowsError);
-            // Three columns and a row to spare: at (2, 1), one column to the right.
-            const size_t stride = static_cast<size_t>(size.w) + 3;
-            std::vector<uint32_t> canvas(stride * static_cast<size_t>(size.h + 1), kAround);
-            const bool ok = Velmora::Io::DecodePngInto(bytes, size, canvas.data() + stride + 2, stride, error);
-            ASSERT_EQ(ok, rowsOk) << (ok ? rowsError : error);
-            if (!ok) {
-                EXPECT_EQ(error, rowsError);
-                continue;
-            }
-            ++decoded;
-            for (size_t y = 0; y <= static_cast<size_t>(size.h); ++y) {
-                for (size_t x = 0; x < stride; ++x) {
-                    const bool inside = y >= 1 && x >= 2 && x < 2 + static_cast<size_t>(size.w);
-                    const uint32_t expected =
-                        inside ? rows.pixels[(y - 1) * static_cast<size_t>(size.w) + (x - 2)] : kAround;
-                    ASSERT_EQ(canvas[y * stride + x], expected) << "x " << x << " y " << y;
-                }
+    ForEachVariantFile([&](const std::vector<uint8_t>& bytes) {
+        Velmora::Size2D size{};
+        std::string error;
+        if (!Velmora::Io::PngSize(bytes, size, error) || size.w > 512 || size.h > 512) return;
+        Image rows;
+        std::string rowsError;
+        const bool rowsOk = DecodePngByRows(bytes, rows, rowsError);
+        // Three columns and a row to spare: at (2, 1), one column to the right.
+        const size_t stride = static_cast<size_t>(size.w) + 3;
+        std::vector<uint32_t> canvas(stride * static_cast<size_t>(size.h + 1), kAround);
+        const bool ok = Velmora::Io::DecodePngInto(bytes, size, canvas.data() + stride + 2, stride, error);
+        ASSERT_EQ(ok, rowsOk) << (ok ? rowsError : error);
+        if (!ok) {
+            EXPECT_EQ(error, rowsError);
+            return;
+        }
+        ++decoded;
+        for (size_t y = 0; y <= static_cast<size_t>(size.h); ++y) {
+            for (size_t x = 0; x < stride; ++x) {
+                const bool inside = y >= 1 && x >= 2 && x < 2 + static_cast<size_t>(size.w);
+                const uint32_t expected =
+                    inside ? rows.pixels[(y - 1) * static_cast<size_t>(size.w) + (x - 2)] : kAround;
+                ASSERT_EQ(canvas[y * stride + x], expected) << "x " << x << " y " << y;
             }
         }
-    }
+    });
     EXPECT_GT(decoded, 100U);
 }
 

@@ -193,15 +193,12 @@ size_t Channels(uint8_t colourType) {
     }
 }
 
-}  // namespace
-
-namespace {
-
-// Inflates and unfilters the image data, handing each row of samples to
-// `put` (row index, samples) once its turn comes; `ready` runs first, once
-// the data has inflated whole. False for a stream that is not this image's.
-template <typename Ready, typename Put>
-bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Ready&& ready, Put&& put) {
+// Inflates and unfilters the image data and expands its rows into the rows
+// `target` gives, asked only once the data has inflated whole (so nothing is
+// allocated for a damaged stream). False for a stream that is not this
+// image's, or when `target` gives no rows.
+template <typename Target>
+bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Target&& target) {
     const uint8_t type = layout.colourType;
     const uint8_t depth = layout.depth;
     const bool indexed = type == kIndexed;
@@ -231,12 +228,13 @@ bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Re
             consumed != stream.size || produced != filtered) {
             return false;
         }
-        if (!ready()) return false;
+        const PixelRows out = target();
+        if (out.first == nullptr || out.stride < width) return false;
         const uint8_t* above = nullptr;
         for (size_t y = 0; y < height; ++y) {
             uint8_t* row = rows.get() + y * (rowBytes + 1);
             if (!UnfilterRow(bpp, row[0], row + 1, above, rowBytes)) return false;
-            put(y, row + 1);
+            ExpandRow(layout, row + 1, width, out.first + y * out.stride);
             above = row + 1;
         }
         return true;
@@ -250,27 +248,19 @@ bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Re
 
 bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image) {
     Image decoded;
-    const size_t width = layout.width;
-    const auto ready = [&]() {
+    const auto target = [&]() {
         decoded.width = static_cast<int32_t>(layout.width);
         decoded.height = static_cast<int32_t>(layout.height);
-        decoded.pixels.resize(width * layout.height);
-        return true;
+        decoded.pixels.resize(size_t{layout.width} * layout.height);
+        return PixelRows{decoded.pixels.data(), layout.width};
     };
-    const auto put = [&](size_t y, const uint8_t* samples) {
-        ExpandRow(layout, samples, width, decoded.pixels.data() + y * width);
-    };
-    if (!DecodeRows(data, size, layout, ready, put)) return false;
+    if (!DecodeRows(data, size, layout, target)) return false;
     image = std::move(decoded);
     return true;
 }
 
 bool DecodeWholeInto(const uint8_t* data, size_t size, const SampleLayout& layout, const PixelRows& out) {
-    if (out.first == nullptr || out.stride < layout.width) return false;
-    const auto put = [&](size_t y, const uint8_t* samples) {
-        ExpandRow(layout, samples, layout.width, out.first + y * out.stride);
-    };
-    return DecodeRows(data, size, layout, []() { return true; }, put);
+    return DecodeRows(data, size, layout, [&out]() { return out; });
 }
 
 }  // namespace Velmora::Io::Png
