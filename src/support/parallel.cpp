@@ -2,45 +2,198 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
-#include <vector>
+#include <utility>
+
+#ifndef _WIN32
+#include <pthread.h>
+#include <signal.h>
+#endif
 
 namespace Velmora::Support {
 
-void ParallelFor(size_t count, unsigned jobs, const std::function<void(size_t)>& body) {
-    std::atomic<size_t> next{0};
-    // A worker's exception (memory exhaustion) must not end the process: the
-    // first one is kept, the others stop taking work, and the caller's
-    // thread rethrows it once all have joined.
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&]() {
-        try {
-            for (size_t i = next++; i < count; i = next++) {
-                body(i);
-            }
-        } catch (...) {
-            next = count;
-            const std::lock_guard<std::mutex> hold(failureLock);
-            if (!failure) {
-                failure = std::current_exception();
-            }
+namespace {
+
+// Helpers never take a signal: one meant for the process goes to the main
+// thread, which holds termination back while it commits files. A new
+// thread starts with its creator's mask, so the creator masks every signal
+// while it starts helpers.
+class NoSignals {
+public:
+#ifdef _WIN32
+    NoSignals() {}  // user-provided: an unused guard is not a warning
+#else
+    NoSignals() {
+        sigset_t all;
+        sigfillset(&all);
+        active_ = pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
+    }
+    ~NoSignals() {
+        if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    NoSignals(const NoSignals&) = delete;
+    NoSignals& operator=(const NoSignals&) = delete;
+
+private:
+    sigset_t previous_{};
+    bool active_ = false;
+#endif
+};
+
+}  // namespace
+
+// Helper threads kept for the life of the process. A thread started for
+// each call may begin on its creator's processor and wait there for
+// milliseconds while another one idles (measured on a 2-core VM: a new
+// thread's first work ran 2-4 ms late in most calls, several times per
+// atlas); a waiting helper that is woken runs at once.
+class HelperPool {
+public:
+    // Never destroyed: helpers wait on its members until the process ends.
+    static HelperPool& Instance() {
+        static HelperPool* const pool = new HelperPool();
+        return *pool;
+    }
+
+    void Reserve(size_t helpers) {
+        const std::lock_guard<std::mutex> hold(lock_);
+        Spawn(helpers);
+    }
+
+    // Offers the job to up to `helpers` helpers, starting threads so that
+    // that many are free: a posted job is always taken up, even while every
+    // earlier helper is busy in another job. Returns how many it was
+    // offered to: fewer when the system starts no more threads.
+    size_t Post(ParallelJob& job, size_t helpers) {
+        {
+            const std::lock_guard<std::mutex> hold(lock_);
+            Spawn(promised_ + helpers);
+            helpers = std::min(helpers, idle_ - promised_);
+            if (helpers == 0) return 0;
+            job.seats_ = helpers;
+            promised_ += helpers;
+            waiting_.push_back(&job);
         }
-    };
-    std::vector<std::thread> threads;
-    const size_t extra = std::min<size_t>(jobs, count) > 1 ? std::min<size_t>(jobs, count) - 1 : 0;
-    for (size_t t = 0; t < extra; ++t) {
-        threads.emplace_back(work);
+        if (helpers == 1) {
+            wake_.notify_one();
+        } else {
+            wake_.notify_all();
+        }
+        return helpers;
     }
-    work();
-    for (std::thread& thread : threads) {
-        thread.join();
+
+    // Once the caller has no item left: no helper joins any more, and
+    // those inside finish their last item.
+    void Finish(ParallelJob& job) {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (job.seats_ > 0) {
+            promised_ -= job.seats_;
+            job.seats_ = 0;
+            waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), &job), waiting_.end());
+        }
+        left_.wait(hold, [&job]() { return job.working_ == 0; });
     }
-    if (failure) {
-        std::rethrow_exception(failure);
+
+    std::mutex& Lock() { return lock_; }
+
+private:
+    HelperPool() = default;
+
+    void Spawn(size_t free) {
+        if (idle_ >= free) return;
+        const NoSignals masked;
+        try {
+            while (idle_ < free) {
+                std::thread(&HelperPool::Serve, this).detach();
+                ++idle_;
+            }
+        } catch (const std::system_error&) {
+            // Out of threads: the callers do more of the work themselves.
+        }
     }
+
+    void Serve() {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            wake_.wait(hold, [this]() { return !waiting_.empty(); });
+            ParallelJob& job = *waiting_.front();
+            if (--job.seats_ == 0) waiting_.pop_front();
+            --promised_;
+            --idle_;
+            ++job.working_;
+            hold.unlock();
+            job.Work();
+            hold.lock();
+            --job.working_;
+            ++idle_;
+            left_.notify_all();
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable wake_;  // a job waits for helpers
+    std::condition_variable left_;  // a helper has left its job
+    std::deque<ParallelJob*> waiting_;
+    size_t idle_ = 0;      // helpers not inside a job
+    size_t promised_ = 0;  // seats of the waiting jobs
+};
+
+ParallelJob::ParallelJob(size_t count, std::function<void(size_t)> body) : body_(std::move(body)), count_(count) {}
+
+ParallelJob::~ParallelJob() {
+    if (started_) {
+        HelperPool::Instance().Finish(*this);
+    }
+}
+
+size_t ParallelJob::Start(size_t helpers) {
+    if (started_ || helpers == 0) return 0;
+    const size_t offered = HelperPool::Instance().Post(*this, helpers);
+    started_ = offered > 0;
+    return offered;
+}
+
+void ParallelJob::Work() {
+    // A worker's exception (memory exhaustion) must not end the process:
+    // the first one is kept, and the others stop taking work.
+    try {
+        for (size_t i = next_++; i < count_; i = next_++) {
+            body_(i);
+        }
+    } catch (...) {
+        next_ = count_;
+        const std::lock_guard<std::mutex> hold(HelperPool::Instance().Lock());
+        if (!failure_) failure_ = std::current_exception();
+    }
+}
+
+void ParallelJob::Join() {
+    Work();
+    if (started_) {
+        HelperPool::Instance().Finish(*this);
+        started_ = false;
+    }
+    if (failure_) {
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
+}
+
+void ParallelFor(size_t count, unsigned jobs, const std::function<void(size_t)>& body) {
+    ParallelJob job(count, [&body](size_t i) { body(i); });
+    const size_t threads = std::min<size_t>(jobs, count);
+    if (threads > 1) {
+        job.Start(threads - 1);
+    }
+    job.Join();
+}
+
+void ReserveHelpers(unsigned helpers) {
+    HelperPool::Instance().Reserve(helpers);
 }
 
 }  // namespace Velmora::Support
