@@ -3,8 +3,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 #include "io/png_io.h"
 #include "support/parallel.h"
@@ -22,7 +22,8 @@ struct PngStreams::State {
     bool finished = false;  // every worker has stopped
     std::atomic<bool> cancelled{false};
     std::exception_ptr failure;
-    std::thread runner;
+    // Hands the bands out; on a helper thread, so the caller can write.
+    std::unique_ptr<Support::ParallelJob> runner;
 };
 
 PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
@@ -40,7 +41,7 @@ PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
     state.done.assign(state.work.size(), 0);
     // Bands are handed out in file order, so the first pieces are ready
     // first.
-    state.runner = std::thread([&state, jobs]() {
+    state.runner = std::make_unique<Support::ParallelJob>(1, [&state, jobs](size_t) {
         std::exception_ptr failure;
         try {
             Support::ParallelFor(state.work.size(), jobs, [&state](size_t k) {
@@ -58,11 +59,18 @@ PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
         state.finished = true;
         state.changed.notify_all();
     });
+    if (state.runner->Start(1) == 0) {
+        // No thread to spare: every band is encoded before the first piece
+        // is asked for.
+        state.runner->Join();
+    }
 }
 
 PngStreams::~PngStreams() {
     state_->cancelled = true;
-    state_->runner.join();
+    // Runs the job here if no helper took it yet (cancelled, it skips every
+    // band); it keeps its own exceptions.
+    state_->runner->Join();
 }
 
 bool PngStreams::Next(size_t image, std::vector<uint8_t>& piece, std::string& failure) {

@@ -379,6 +379,9 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
               std::ostream& err) {
     const std::string& prefix = settings.prefix;
     std::string error;
+    // The encoders' runner and every thread but the caller's, waiting
+    // before the first file is read.
+    Support::ReserveHelpers(settings.jobs);
     std::vector<InputFrame> frames;
     if (!GatherFrames(settings.operands, prefix, frames, err)) {
         return kStatusFailed;
