@@ -19,7 +19,10 @@
 
 #ifndef _WIN32
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -118,6 +121,9 @@ TEST(ParallelFor, RethrowsTheFirstFailureAndStopsHandingOutWork) {
             ParallelFor(1000, c.jobs, [&](size_t i) {
                 ++ran;
                 if (i == c.throwAt) throw std::runtime_error("item " + std::to_string(i));
+                // Long enough that the other threads cannot finish every
+                // item while the throwing one is under way.
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
             });
         } catch (const std::runtime_error& e) {
             what = e.what();
@@ -159,6 +165,21 @@ TEST(ParallelJob, RunsBesideItsCallerAndJoins) {
     EXPECT_THROW(failing.Join(), std::runtime_error);
 }
 
+TEST(ParallelJob, RunOneTakesTheItemsInOrderAndKeepsFailuresForJoin) {
+    std::vector<int> order;
+    ParallelJob job(4, [&order](size_t i) {
+        order.push_back(static_cast<int>(i));
+        if (i == 2) throw std::runtime_error("two");
+    });
+    EXPECT_TRUE(job.RunOne());
+    EXPECT_TRUE(job.RunOne());
+    EXPECT_TRUE(job.RunOne());  // item 2 throws: kept, and the rest dropped
+    EXPECT_FALSE(job.RunOne());
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_THROW(job.Join(), std::runtime_error);
+    job.Join();  // reported once
+}
+
 // Destroyed without Join: the item a helper took finishes first, so nothing
 // it uses is gone while it runs.
 TEST(ParallelJob, DestructionWaitsForTheItemsInProgress) {
@@ -178,6 +199,55 @@ TEST(ParallelJob, DestructionWaitsForTheItemsInProgress) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_EQ(finished.load(), 1);
 }
+
+#ifdef __linux__
+// A helper never shares the processor its job was started on, where the
+// caller works on its own share; afterwards it may run anywhere again.
+TEST(ParallelJob, HelpersWorkOffTheProcessorTheJobStartedOn) {
+    cpu_set_t allowed;
+    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    if (CPU_COUNT(&allowed) < 2) GTEST_SKIP() << "one processor";
+    // Helpers keep the processors the process had when it first used them.
+    Velmora::Support::ReserveHelpers(1);
+    std::vector<int> processors;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &allowed)) processors.push_back(cpu);
+    }
+    for (const int here : {processors.front(), processors.back()}) {
+        cpu_set_t only;
+        CPU_ZERO(&only);
+        CPU_SET(here, &only);
+        ASSERT_EQ(sched_setaffinity(0, sizeof only, &only), 0);
+        Meeting meeting(2);
+        std::atomic<int> helperOn{-1};
+        ParallelJob job(1, [&](size_t) {
+            helperOn = sched_getcpu();
+            meeting.Arrive();
+        });
+        ASSERT_EQ(job.Start(1), 1U);
+        EXPECT_TRUE(meeting.Arrive());
+        job.Join();
+        ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+        EXPECT_NE(helperOn.load(), -1);
+        EXPECT_NE(helperOn.load(), here);
+    }
+    // Once out of their jobs, the helpers may run anywhere again.
+    std::mutex lock;
+    std::set<pid_t> helpers;
+    ParallelFor(8, 8, [&](size_t) {
+        const auto self = static_cast<pid_t>(syscall(SYS_gettid));
+        if (self == getpid()) return;
+        const std::lock_guard<std::mutex> hold(lock);
+        helpers.insert(self);
+    });
+    EXPECT_FALSE(helpers.empty());
+    for (const pid_t helper : helpers) {
+        cpu_set_t mask;
+        ASSERT_EQ(sched_getaffinity(helper, sizeof mask, &mask), 0);
+        EXPECT_TRUE(CPU_EQUAL(&mask, &allowed)) << "helper " << helper;
+    }
+}
+#endif
 
 #ifndef _WIN32
 // A signal for the process never lands on a helper, so the thread that

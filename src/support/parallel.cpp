@@ -12,6 +12,7 @@
 
 #ifndef _WIN32
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #endif
 
@@ -42,6 +43,39 @@ public:
 private:
     sigset_t previous_{};
     bool active_ = false;
+#endif
+};
+
+// Keeps the calling thread off processor `busy` for its lifetime, when it
+// is there and may run elsewhere. Helpers start where the scheduler puts
+// them, often on the processor of the thread that woke them; some
+// schedulers (a 2-core VM here) then leave both there for tens of
+// milliseconds while the other processor idles. The caller works on its
+// own share, so a helper does better anywhere else.
+class AwayFrom {
+public:
+    explicit AwayFrom(int busy) {
+#ifdef __linux__
+        if (busy < 0 || sched_getcpu() != busy || sched_getaffinity(0, sizeof previous_, &previous_) != 0) return;
+        cpu_set_t away = previous_;
+        CPU_CLR(busy, &away);
+        moved_ = CPU_COUNT(&away) > 0 && sched_setaffinity(0, sizeof away, &away) == 0;
+#else
+        static_cast<void>(busy);
+#endif
+    }
+    ~AwayFrom() {
+#ifdef __linux__
+        if (moved_) sched_setaffinity(0, sizeof previous_, &previous_);
+#endif
+    }
+    AwayFrom(const AwayFrom&) = delete;
+    AwayFrom& operator=(const AwayFrom&) = delete;
+
+private:
+#ifdef __linux__
+    cpu_set_t previous_{};
+    bool moved_ = false;
 #endif
 };
 
@@ -102,7 +136,11 @@ public:
     std::mutex& Lock() { return lock_; }
 
 private:
-    HelperPool() = default;
+    HelperPool() {
+#ifdef __linux__
+        processors_ = sched_getaffinity(0, sizeof allowed_, &allowed_) == 0;
+#endif
+    }
 
     void Spawn(size_t free) {
         if (idle_ >= free) return;
@@ -118,6 +156,12 @@ private:
     }
 
     void Serve() {
+#ifdef __linux__
+        // A new thread has its creator's processors, which are narrowed
+        // while that one is a helper at work (AwayFrom): every helper
+        // starts from those the process had.
+        if (processors_) sched_setaffinity(0, sizeof allowed_, &allowed_);
+#endif
         std::unique_lock<std::mutex> hold(lock_);
         for (;;) {
             wake_.wait(hold, [this]() { return !waiting_.empty(); });
@@ -126,8 +170,12 @@ private:
             --promised_;
             --idle_;
             ++job.working_;
+            const int busy = job.startedOn_;
             hold.unlock();
-            job.Work();
+            {
+                const AwayFrom away(busy);
+                job.Work();
+            }
             hold.lock();
             --job.working_;
             ++idle_;
@@ -141,6 +189,10 @@ private:
     std::deque<ParallelJob*> waiting_;
     size_t idle_ = 0;      // helpers not inside a job
     size_t promised_ = 0;  // seats of the waiting jobs
+#ifdef __linux__
+    cpu_set_t allowed_{};  // the processors of the thread that first used it
+    bool processors_ = false;
+#endif
 };
 
 ParallelJob::ParallelJob(size_t count, std::function<void(size_t)> body) : body_(std::move(body)), count_(count) {}
@@ -153,22 +205,31 @@ ParallelJob::~ParallelJob() {
 
 size_t ParallelJob::Start(size_t helpers) {
     if (started_ || helpers == 0) return 0;
+#ifdef __linux__
+    startedOn_ = sched_getcpu();
+#endif
     const size_t offered = HelperPool::Instance().Post(*this, helpers);
     started_ = offered > 0;
     return offered;
 }
 
-void ParallelJob::Work() {
+bool ParallelJob::RunOne() {
+    const size_t i = next_++;
+    if (i >= count_) return false;
     // A worker's exception (memory exhaustion) must not end the process:
     // the first one is kept, and the others stop taking work.
     try {
-        for (size_t i = next_++; i < count_; i = next_++) {
-            body_(i);
-        }
+        body_(i);
     } catch (...) {
         next_ = count_;
         const std::lock_guard<std::mutex> hold(HelperPool::Instance().Lock());
         if (!failure_) failure_ = std::current_exception();
+    }
+    return true;
+}
+
+void ParallelJob::Work() {
+    while (RunOne()) {
     }
 }
 

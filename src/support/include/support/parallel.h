@@ -12,8 +12,8 @@ namespace Velmora::Support {
 
 class HelperPool;
 
-// Items body(0) .. body(count - 1), taken one at a time by the helpers it
-// was offered to and by whoever calls Join.
+// Items body(0) .. body(count - 1), taken one at a time, in order, by the
+// helpers it was offered to and by the caller (RunOne, Join).
 class ParallelJob {
 public:
     ParallelJob(size_t count, std::function<void(size_t)> body);
@@ -27,6 +27,9 @@ public:
     // offered to: none when no thread could be started, and then only Join
     // runs the items.
     size_t Start(size_t helpers);
+    // Runs the next item nobody has taken on the calling thread; false
+    // when none is left. What it throws is kept for Join, as a helper's is.
+    bool RunOne();
     // Runs the items left on the calling thread, waits for the helpers,
     // and rethrows the first exception an item threw; the other items
     // are then left undone.
@@ -42,6 +45,7 @@ private:
     bool started_ = false;
     size_t seats_ = 0;    // helpers that may still join
     size_t working_ = 0;  // helpers inside it now
+    int startedOn_ = -1;  // the processor Start ran on, where known
     std::exception_ptr failure_;
 };
 
