@@ -18,12 +18,29 @@ struct PngStreams::State {
     std::vector<size_t> cursor;  // per image: 0 head, 1.. bands, then tail, then end
     std::mutex lock;
     std::condition_variable changed;
-    std::vector<char> done;  // per unit of work
-    bool finished = false;  // every worker has stopped
+    std::vector<char> done;  // per unit of work: encoded, or given up
     std::atomic<bool> cancelled{false};
     std::exception_ptr failure;
-    // Hands the bands out; on a helper thread, so the caller can write.
-    std::unique_ptr<Support::ParallelJob> runner;
+    // Every band, in file order so the first pieces are ready first: taken
+    // by the helpers, and by the caller while it waits for a piece.
+    std::unique_ptr<Support::ParallelJob> bands;
+
+    void Encode(size_t unit) {
+        if (!cancelled) {
+            try {
+                encoders[work[unit].first].EncodeBand(work[unit].second);
+            } catch (...) {
+                // Kept before the others stop, so a band they skip is
+                // never taken for a finished one.
+                const std::lock_guard<std::mutex> hold(lock);
+                if (!failure) failure = std::current_exception();
+                cancelled = true;
+            }
+        }
+        const std::lock_guard<std::mutex> hold(lock);
+        done[unit] = 1;
+        changed.notify_all();
+    }
 };
 
 PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
@@ -39,38 +56,16 @@ PngStreams::PngStreams(const std::vector<PngPicture>& images, unsigned jobs)
     }
     state.cursor.assign(images.size(), 0);
     state.done.assign(state.work.size(), 0);
-    // Bands are handed out in file order, so the first pieces are ready
-    // first.
-    state.runner = std::make_unique<Support::ParallelJob>(1, [&state, jobs](size_t) {
-        std::exception_ptr failure;
-        try {
-            Support::ParallelFor(state.work.size(), jobs, [&state](size_t k) {
-                if (state.cancelled) return;
-                state.encoders[state.work[k].first].EncodeBand(state.work[k].second);
-                const std::lock_guard<std::mutex> hold(state.lock);
-                state.done[k] = 1;
-                state.changed.notify_all();
-            });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        const std::lock_guard<std::mutex> hold(state.lock);
-        state.failure = failure;
-        state.finished = true;
-        state.changed.notify_all();
-    });
-    if (state.runner->Start(1) == 0) {
-        // No thread to spare: every band is encoded before the first piece
-        // is asked for.
-        state.runner->Join();
-    }
+    state.bands = std::make_unique<Support::ParallelJob>(state.work.size(), [&state](size_t unit) { state.Encode(unit); });
+    // The caller is the last of the `jobs` threads: it writes the files,
+    // and encodes whenever it would otherwise wait.
+    state.bands->Start(jobs > 1 ? jobs - 1 : 0);
 }
 
 PngStreams::~PngStreams() {
     state_->cancelled = true;
-    // Runs the job here if no helper took it yet (cancelled, it skips every
-    // band); it keeps its own exceptions.
-    state_->runner->Join();
+    // The bands nobody took are skipped; those being encoded finish.
+    state_->bands->Join();
 }
 
 bool PngStreams::Next(size_t image, std::vector<uint8_t>& piece, std::string& failure) {
@@ -91,13 +86,16 @@ bool PngStreams::Next(size_t image, std::vector<uint8_t>& piece, std::string& fa
         const size_t unit = state.firstBand[image] + band;
         {
             std::unique_lock<std::mutex> hold(state.lock);
-            state.changed.wait(hold, [&]() { return state.finished || state.done[unit] != 0; });
+            while (state.done[unit] == 0) {
+                // Bands are taken in order: the next one nobody has taken
+                // is this one or a later one.
+                hold.unlock();
+                const bool took = state.bands->RunOne();
+                hold.lock();
+                if (!took) state.changed.wait(hold, [&]() { return state.done[unit] != 0; });
+            }
             if (state.failure) {
                 std::rethrow_exception(state.failure);
-            }
-            if (state.done[unit] == 0) {
-                failure = "encoding stopped";
-                return false;
             }
         }
         if (!encoder.TakeBand(band, piece, failure)) {
