@@ -95,8 +95,8 @@ public:
     }
 
     void Reserve(size_t helpers) {
-        const std::lock_guard<std::mutex> hold(lock_);
-        Spawn(helpers);
+        std::unique_lock<std::mutex> hold(lock_);
+        Spawn(hold, helpers);
     }
 
     // Offers the job to up to `helpers` helpers, starting threads so that
@@ -105,8 +105,8 @@ public:
     // offered to: fewer when the system starts no more threads.
     size_t Post(ParallelJob& job, size_t helpers) {
         {
-            const std::lock_guard<std::mutex> hold(lock_);
-            Spawn(promised_ + helpers);
+            std::unique_lock<std::mutex> hold(lock_);
+            Spawn(hold, promised_ + helpers);
             helpers = std::min(helpers, idle_ - promised_);
             if (helpers == 0) return 0;
             job.seats_ = helpers;
@@ -142,17 +142,25 @@ private:
 #endif
     }
 
-    void Spawn(size_t free) {
+    // Starts helpers until `free` wait for work, and waits for them to be
+    // waiting: a new thread may first have to wait for its creator's
+    // processor (see above), which it gets at once while the creator waits
+    // here, and not for milliseconds while the creator works.
+    void Spawn(std::unique_lock<std::mutex>& hold, size_t free) {
         if (idle_ >= free) return;
-        const NoSignals masked;
-        try {
-            while (idle_ < free) {
-                std::thread(&HelperPool::Serve, this).detach();
-                ++idle_;
+        {
+            const NoSignals masked;
+            try {
+                while (idle_ < free) {
+                    std::thread(&HelperPool::Serve, this).detach();
+                    ++idle_;
+                    ++spawned_;
+                }
+            } catch (const std::system_error&) {
+                // Out of threads: the callers do more of the work themselves.
             }
-        } catch (const std::system_error&) {
-            // Out of threads: the callers do more of the work themselves.
         }
+        ready_.wait(hold, [this]() { return serving_ == spawned_; });
     }
 
     void Serve() {
@@ -163,6 +171,8 @@ private:
         if (processors_) sched_setaffinity(0, sizeof allowed_, &allowed_);
 #endif
         std::unique_lock<std::mutex> hold(lock_);
+        ++serving_;
+        ready_.notify_all();
         for (;;) {
             wake_.wait(hold, [this]() { return !waiting_.empty(); });
             ParallelJob& job = *waiting_.front();
@@ -186,9 +196,12 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;  // a job waits for helpers
     std::condition_variable left_;  // a helper has left its job
+    std::condition_variable ready_;  // a new helper waits for work
     std::deque<ParallelJob*> waiting_;
     size_t idle_ = 0;      // helpers not inside a job
     size_t promised_ = 0;  // seats of the waiting jobs
+    size_t spawned_ = 0;   // helpers started
+    size_t serving_ = 0;   // of those, helpers that have reached their loop
 #ifdef __linux__
     cpu_set_t allowed_{};  // the processors of the thread that first used it
     bool processors_ = false;

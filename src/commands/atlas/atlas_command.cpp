@@ -379,9 +379,8 @@ int PackAtlas(const AtlasSettings& settings, const Io::OutputLock& lock, FrameCa
               std::ostream& err) {
     const std::string& prefix = settings.prefix;
     std::string error;
-    // The encoders' runner and every thread but the caller's, waiting
-    // before the first file is read.
-    Support::ReserveHelpers(settings.jobs);
+    // Every thread but the caller's, waiting before the first file is read.
+    Support::ReserveHelpers(settings.jobs > 1 ? settings.jobs - 1 : 0);
     std::vector<InputFrame> frames;
     if (!GatherFrames(settings.operands, prefix, frames, err)) {
         return kStatusFailed;
