@@ -11,6 +11,7 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "io/png_io.h"
@@ -355,30 +356,35 @@ void ExpectTheQuickWayAgrees(const std::string& file) {
 }
 
 // Every filter on every pixel width, on rows long enough that a fault in
-// the left or upper neighbour shows, from a stream of stored blocks.
+// the left or upper neighbour shows, from a stream of stored blocks; then
+// every filter in turn, row by row, and images one row high or one pixel
+// wide (8-bit RGBA rows are moved into place as they are undone).
 TEST(DecodePngQuickly, UndoesEveryFilterOnEveryPixelWidth) {
     struct Kind {
         uint8_t colour;
         size_t bpp;
     };
     const Kind kinds[] = {{0, 1}, {4, 2}, {2, 3}, {6, 4}};
-    constexpr uint32_t kWidth = 37;
-    constexpr uint32_t kHeight = 10;
-    for (const Kind& kind : kinds) {
-        for (int filter = 0; filter <= 4; ++filter) {
-            SCOPED_TRACE("colour type " + std::to_string(kind.colour) + ", filter " + std::to_string(filter));
-            // Filtered bytes chosen freely: any bytes are some image.
-            std::string raw;
-            uint32_t seed = 12345u + static_cast<uint32_t>(filter);
-            for (uint32_t y = 0; y < kHeight; ++y) {
-                raw += static_cast<char>(filter);
-                for (size_t i = 0; i < kWidth * kind.bpp; ++i) {
-                    seed = seed * 1103515245u + 12345u;
-                    raw += static_cast<char>(seed >> 24);
+    constexpr int kEachRowAnother = 5;
+    const std::pair<uint32_t, uint32_t> sizes[] = {{37, 10}, {1, 7}, {5, 1}};
+    for (const auto& [width, height] : sizes) {
+        for (const Kind& kind : kinds) {
+            for (int filter = 0; filter <= kEachRowAnother; ++filter) {
+                SCOPED_TRACE("colour type " + std::to_string(kind.colour) + ", filter " + std::to_string(filter) +
+                             ", " + std::to_string(width) + "x" + std::to_string(height));
+                // Filtered bytes chosen freely: any bytes are some image.
+                std::string raw;
+                uint32_t seed = 12345u + static_cast<uint32_t>(filter);
+                for (uint32_t y = 0; y < height; ++y) {
+                    raw += static_cast<char>(filter == kEachRowAnother ? static_cast<int>(y % 5) : filter);
+                    for (size_t i = 0; i < width * kind.bpp; ++i) {
+                        seed = seed * 1103515245u + 12345u;
+                        raw += static_cast<char>(seed >> 24);
+                    }
                 }
+                ExpectTheQuickWayAgrees(PngBytes::kSignature + PngBytes::Header(width, height, 8, kind.colour) +
+                                        PngBytes::Chunk("IDAT", PngBytes::StoredZlib(raw)) + PngBytes::End());
             }
-            ExpectTheQuickWayAgrees(PngBytes::kSignature + PngBytes::Header(kWidth, kHeight, 8, kind.colour) +
-                                    PngBytes::Chunk("IDAT", PngBytes::StoredZlib(raw)) + PngBytes::End());
         }
     }
 }

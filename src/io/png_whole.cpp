@@ -193,41 +193,45 @@ size_t Channels(uint8_t colourType) {
     }
 }
 
+// Inflates the image data into `out`, which it must fill exactly: the
+// stream ends where the image does, and the data with it.
+bool Inflate(const uint8_t* data, size_t size, uint8_t* out, size_t filtered) {
+    ImageData stream;
+    if (!FindImageData(data, size, stream)) return false;
+    const std::unique_ptr<libdeflate_decompressor, DecompressorFree> inflater(libdeflate_alloc_decompressor());
+    if (!inflater) return false;
+    size_t consumed = 0;
+    size_t produced = 0;
+    return libdeflate_zlib_decompress_ex(inflater.get(), stream.bytes, stream.size, out, filtered, &consumed,
+                                         &produced) == LIBDEFLATE_SUCCESS &&
+           consumed == stream.size && produced == filtered;
+}
+
+bool Decodable(const SampleLayout& layout) {
+    const uint8_t type = layout.colourType;
+    const uint8_t depth = layout.depth;
+    const bool indexed = type == kIndexed;
+    const bool known = indexed || type == kGray || type == kTruecolour || type == kGrayAlpha || type == kTruecolourAlpha;
+    return known && (depth == 8 || (indexed && (depth == 1 || depth == 2 || depth == 4))) && layout.width != 0 &&
+           layout.height != 0;
+}
+
 // Inflates and unfilters the image data and expands its rows into the rows
 // `target` gives, asked only once the data has inflated whole (so nothing is
 // allocated for a damaged stream). False for a stream that is not this
 // image's, or when `target` gives no rows.
 template <typename Target>
 bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Target&& target) {
-    const uint8_t type = layout.colourType;
-    const uint8_t depth = layout.depth;
-    const bool indexed = type == kIndexed;
-    const bool known = indexed || type == kGray || type == kTruecolour || type == kGrayAlpha || type == kTruecolourAlpha;
-    if (!known || !(depth == 8 || (indexed && (depth == 1 || depth == 2 || depth == 4))) || layout.width == 0 ||
-        layout.height == 0) {
-        return false;
-    }
+    if (!Decodable(layout)) return false;
     const size_t width = layout.width;
     const size_t height = layout.height;
     const size_t bpp = Channels(layout.colourType);
-    const size_t rowBytes = (width * bpp * depth + 7) / 8;
+    const size_t rowBytes = (width * bpp * layout.depth + 7) / 8;
     const size_t filtered = (rowBytes + 1) * height;
     try {
-        ImageData stream;
-        if (!FindImageData(data, size, stream)) return false;
-        const std::unique_ptr<libdeflate_decompressor, DecompressorFree> inflater(libdeflate_alloc_decompressor());
-        if (!inflater) return false;
         // Left uninitialised: the stream fills it whole, or it is dropped.
         const std::unique_ptr<uint8_t[]> rows(new uint8_t[filtered]);
-        size_t consumed = 0;
-        size_t produced = 0;
-        // The stream must end exactly where the image does, and the data
-        // with it.
-        if (libdeflate_zlib_decompress_ex(inflater.get(), stream.bytes, stream.size, rows.get(), filtered,
-                                          &consumed, &produced) != LIBDEFLATE_SUCCESS ||
-            consumed != stream.size || produced != filtered) {
-            return false;
-        }
+        if (!Inflate(data, size, rows.get(), filtered)) return false;
         const PixelRows out = target();
         if (out.first == nullptr || out.stride < width) return false;
         const uint8_t* above = nullptr;
@@ -244,9 +248,46 @@ bool DecodeRows(const uint8_t* data, size_t size, const SampleLayout& layout, Ta
     }
 }
 
+// 8-bit RGBA rows are the pixels' own bytes: the image data inflates into
+// the pixels' memory, a filter byte per row more, and each row is
+// unfiltered and moved down to its place there. One buffer, not two: fresh
+// memory costs a page fault per 4 KiB, and the noisiest frames are the
+// largest.
+bool DecodeRgbaInPlace(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image) {
+    const size_t width = layout.width;
+    const size_t height = layout.height;
+    const size_t rowBytes = width * 4;
+    const size_t filtered = (rowBytes + 1) * height;
+    try {
+        std::vector<uint32_t> pixels(width * height + (height + 3) / 4);
+        auto* const bytes = reinterpret_cast<uint8_t*>(pixels.data());
+        if (!Inflate(data, size, bytes, filtered)) return false;
+        const uint8_t* above = nullptr;
+        for (size_t y = 0; y < height; ++y) {
+            // Row y's data lies y + 1 bytes past its place; the rows above
+            // are in theirs, and the rows below lie past its end.
+            uint8_t* row = bytes + y * (rowBytes + 1);
+            if (!UnfilterRow(4, row[0], row + 1, above, rowBytes)) return false;
+            uint8_t* place = bytes + y * rowBytes;
+            std::memmove(place, row + 1, rowBytes);
+            above = place;
+        }
+        pixels.resize(width * height);
+        image.width = static_cast<int32_t>(width);
+        image.height = static_cast<int32_t>(height);
+        image.pixels = std::move(pixels);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 bool DecodeWhole(const uint8_t* data, size_t size, const SampleLayout& layout, Image& image) {
+    if (layout.colourType == kTruecolourAlpha && layout.depth == 8 && Decodable(layout)) {
+        return DecodeRgbaInPlace(data, size, layout, image);
+    }
     Image decoded;
     const auto target = [&]() {
         decoded.width = static_cast<int32_t>(layout.width);
