@@ -234,13 +234,15 @@ TEST(ParallelJob, HelpersWorkOffTheProcessorTheJobStartedOn) {
     // Once out of their jobs, the helpers may run anywhere again.
     std::mutex lock;
     std::set<pid_t> helpers;
+    Meeting all(8);  // each of the 8 threads takes one item
     ParallelFor(8, 8, [&](size_t) {
+        all.Arrive();
         const auto self = static_cast<pid_t>(syscall(SYS_gettid));
         if (self == getpid()) return;
         const std::lock_guard<std::mutex> hold(lock);
         helpers.insert(self);
     });
-    EXPECT_FALSE(helpers.empty());
+    EXPECT_EQ(helpers.size(), 7U);
     for (const pid_t helper : helpers) {
         cpu_set_t mask;
         ASSERT_EQ(sched_getaffinity(helper, sizeof mask, &mask), 0);

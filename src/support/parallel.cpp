@@ -106,11 +106,16 @@ public:
     size_t Post(ParallelJob& job, size_t helpers) {
         {
             std::unique_lock<std::mutex> hold(lock_);
-            Spawn(hold, promised_ + helpers);
-            helpers = std::min(helpers, idle_ - promised_);
+            // Claimed before Spawn lets go of the lock, so that a call
+            // made meanwhile starts helpers of its own.
+            promised_ += helpers;
+            Spawn(hold, promised_);
+            // Seats no thread could be started for are given up.
+            const size_t unserved = std::min(helpers, promised_ > idle_ ? promised_ - idle_ : 0);
+            helpers -= unserved;
+            promised_ -= unserved;
             if (helpers == 0) return 0;
             job.seats_ = helpers;
-            promised_ += helpers;
             waiting_.push_back(&job);
         }
         if (helpers == 1) {
