@@ -380,17 +380,6 @@ bool DecodesIntoAtlas(const AtlasSettings& settings, const std::vector<InputFram
 
 namespace {
 
-// A file is kept to be decoded onto the atlas only when it is much smaller
-// than its pixels (sprite art compresses twentyfold and more). Noisy files
-// are nearly as large: holding them would save no memory, and their pixels,
-// decoded now and freed once composed, are memory the encoders reuse.
-constexpr uint64_t kKeptFileShare = 4;
-
-bool WorthKeeping(const std::vector<uint8_t>& file, Size2D size) {
-    const uint64_t pixelBytes = static_cast<uint64_t>(size.w) * static_cast<uint64_t>(size.h) * 4;
-    return uint64_t{file.size()} * kKeptFileShare < pixelBytes;
-}
-
 // Frees a file's bytes (assigning {} would keep their memory).
 void Drop(std::vector<uint8_t>& file) {
     std::vector<uint8_t>().swap(file);
@@ -415,10 +404,12 @@ void FindUndecodable(const std::vector<InputFrame>& frames, const std::vector<st
 
 bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
                 std::vector<std::vector<uint8_t>>& files, Support::Progress& progress, std::ostream& err) {
-    // As DecodeFrames: every header before any pixel error.
+    // As DecodeFrames: every header before any pixel error. Every file is
+    // kept, to be decoded straight onto the atlas: sprite art is a twentieth
+    // of its pixels' size, and noise, nearly as large as its pixels, would
+    // otherwise be held twice (file, then pixels) and copied once more.
     std::vector<std::string> headerErrors(frames.size());
     std::vector<std::string> errors(frames.size());
-    std::atomic<bool> refused{false};
     FrameCount count(progress, "reading", frames.size());
     files.assign(frames.size(), {});
     Support::ParallelFor(frames.size(), settings.jobs, [&](size_t i) {
@@ -427,15 +418,10 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
             Size2D size{};
             std::vector<uint8_t>& file = files[i];
             headerErrors[i] = CheckFile(frame, settings, file, size);
-            std::string why;
             if (!headerErrors[i].empty()) {
-                refused = true;
                 Drop(file);
-            } else if (WorthKeeping(file, size)) {
-                frame.image = Image{size.w, size.h, {}};  // sized, its pixels still in the file
             } else {
-                if (!refused && !Io::DecodePng(file, frame.image, why)) errors[i] = frame.path + ": " + why;
-                Drop(file);
+                frame.image = Image{size.w, size.h, {}};  // sized, its pixels still in the file
             }
             ShapeFrame(frame, settings);
         } catch (const std::bad_alloc&) {
@@ -480,9 +466,9 @@ bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<I
             // same, since a file is decoded straight into the page's memory.
             const bool inside = at.x >= 0 && at.y >= 0 && image.width <= page.width - at.x &&
                                 image.height <= page.height - at.y;
-            if (!inside || (files[i].empty() && !CopyIntoImage(image, at, page))) {
+            if (!inside) {
                 errors[i] = frames[i].path + ": does not fit its place";
-            } else if (!files[i].empty()) {
+            } else {
                 const auto width = static_cast<size_t>(page.width);
                 uint32_t* first = page.pixels.data() + static_cast<size_t>(at.y) * width + static_cast<size_t>(at.x);
                 if (!Io::DecodePngInto(files[i], Size2D{image.width, image.height}, first, width, why)) {

@@ -63,16 +63,15 @@ bool DecodeFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings
 bool DecodesIntoAtlas(const AtlasSettings& settings, const std::vector<InputFrame>& frames);
 
 // DecodeFrames for such frames, in two halves. This one reads every file
-// and checks its header as DecodeFrames does, and decodes the files that
-// are about as large as their pixels (noise, photographs). The others are
-// only sized from their headers (an image of that size without pixels) and
-// their bytes kept in `files`. Reports what DecodeFrames would report.
+// and checks its header as DecodeFrames does; each frame is only sized
+// from its header (an image of that size without pixels) and its file's
+// bytes kept in `files`. Reports the header refusals DecodeFrames would.
 bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
                 std::vector<std::vector<uint8_t>>& files, Support::Progress& progress, std::ostream& err);
 
-// The second half, once `plan` is made: its pages, with every frame put in
-// its place, the kept files decoded straight onto them (frame i is packed
-// image i, `images` the packed images). Each file's bytes are dropped once
+// The second half, once `plan` is made: its pages, with every frame's file
+// decoded straight into its place (frame i is packed image i, `images` the
+// packed images). Each file's bytes are dropped once
 // decoded. Reports every file that fails, in frame order.
 bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<Image>& images, const PagesPlan& plan,
                       std::vector<Image>& pages, std::vector<std::vector<uint8_t>>& files,
