@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <random>
+#include <utility>
 
 #include "velmora/image.h"
 #include "velmora_engine.h"
@@ -159,6 +161,49 @@ TEST(ComposeAtlas, RefusesWhatDoesNotFitAndLeavesTheAtlasAlone) {
         const Image before = atlas;
         EXPECT_FALSE(Velmora::ComposeAtlas(c.images, c.at, c.width, c.height, c.extrude, atlas)) << c.what;
         EXPECT_EQ(atlas.pixels, before.pixels) << c.what;
+    }
+}
+
+// A blank image is ComposeAtlas's with no frames, whoever lends threads;
+// a large one is touched first on the lent threads, a small one never; a
+// size out of range is refused and the image left as it was.
+TEST(BlankImage, IsAnEmptyAtlasAndUsesTheLentThreadsOnlyWhenLarge) {
+    size_t tasks = 0;
+    const Velmora::Workers inOrder{2, [&tasks](size_t count, const std::function<void(size_t)>& task) {
+                                       for (size_t k = 0; k < count; ++k) task(k);
+                                       tasks += count;
+                                   }};
+    const Velmora::Workers none{};
+    struct Case {
+        int32_t width;
+        int32_t height;
+        bool lent;        // with threads to lend
+        bool usesThreads;
+    };
+    const Case cases[] = {
+        {1, 1, true, false},     {16, 10, false, false},    {16, 10, true, false},
+        {2048, 1024, false, false}, {2048, 1024, true, true}, {Velmora::kMaxImageSide, 300, true, true},
+    };
+    for (const Case& c : cases) {
+        tasks = 0;
+        Image blank = Filled(3, 3, 1);
+        ASSERT_TRUE(Velmora::BlankImage(c.width, c.height, c.lent ? inOrder : none, blank)) << c.width;
+        Image reference;
+        ASSERT_TRUE(Velmora::ComposeAtlas({}, {}, c.width, c.height, 0, reference));
+        EXPECT_EQ(blank.width, c.width);
+        EXPECT_EQ(blank.height, c.height);
+        EXPECT_TRUE(blank.pixels == reference.pixels) << c.width << "x" << c.height;
+#ifdef __linux__
+        // Elsewhere there is no way to fault pages in ahead.
+        EXPECT_EQ(tasks > 1, c.usesThreads) << c.width << "x" << c.height << ": " << tasks << " tasks";
+#endif
+    }
+    for (const auto& [width, height] : {std::pair<int32_t, int32_t>{0, 4}, {4, -1}, {Velmora::kMaxImageSide + 1, 1}}) {
+        Image kept = Filled(2, 2, 9);
+        const Image before = kept;
+        EXPECT_FALSE(Velmora::BlankImage(width, height, inOrder, kept)) << width << "x" << height;
+        EXPECT_EQ(kept.pixels, before.pixels);
+        EXPECT_EQ(kept.width, 2);
     }
 }
 

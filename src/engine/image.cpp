@@ -139,6 +139,16 @@ bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& 
     return true;
 }
 
+bool BlankImage(int32_t width, int32_t height, const Workers& workers, Image& image) {
+    if (!SizeIsValid(width, height)) return false;
+    Image blank;
+    blank.width = width;
+    blank.height = height;
+    blank.pixels = MemoryInternal::FilledLargeBuffer(PixelCount(width, height), 0U, workers);
+    image = std::move(blank);
+    return true;
+}
+
 bool CopyIntoImage(const Image& image, Point2D at, Image& atlas) {
     if (!IsValidImage(image) || !IsValidImage(atlas) ||
         !AreaInside(Area2D{at.x, at.y, image.width, image.height}, atlas.width, atlas.height)) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "velmora/workers.h"
+
 namespace Velmora {
 namespace MemoryInternal {
 
@@ -18,9 +20,16 @@ namespace MemoryInternal {
 // declines, and no error is reported.
 void AdviseHugePages(void* data, size_t bytes);
 
-// `count` copies of `value` in a vector whose storage was advised as above
-// before its first write (which is when the pages are faulted in).
-std::vector<uint32_t> FilledLargeBuffer(size_t count, uint32_t value);
+// Has the operating system back the pages of [data, data + bytes) now,
+// piece by piece on the workers' threads, so the first writes to them do
+// not each stop for a fault. Only a hint: the contents are never changed;
+// nothing happens for small ranges, with one worker, off Linux, or on a
+// kernel that declines.
+void PrefaultForWriting(void* data, size_t bytes, const Workers& workers);
+
+// `count` copies of `value` in a vector whose storage was advised as above,
+// and faulted in on the workers' threads, before its first write.
+std::vector<uint32_t> FilledLargeBuffer(size_t count, uint32_t value, const Workers& workers = {});
 
 }  // namespace MemoryInternal
 }  // namespace Velmora

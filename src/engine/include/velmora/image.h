@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "velmora/workers.h"
 #include "velmora_engine.h"
 
 namespace Velmora {
@@ -59,6 +60,12 @@ Image CropImage(const Image& image, const Area2D& area);
 // (without its extrusion) does not lie wholly inside the atlas.
 bool ComposeAtlas(const std::vector<Image>& images, const std::vector<Point2D>& positions,
                   int32_t width, int32_t height, int32_t extrude, Image& atlas);
+
+// A `width` x `height` image, all 0, into `image`; false, and `image`
+// untouched, for a size out of range. Its memory is first touched on the
+// workers' threads: fresh memory costs a fault per page, which for a large
+// atlas is milliseconds that one thread would spend alone.
+bool BlankImage(int32_t width, int32_t height, const Workers& workers, Image& image);
 
 // Copies a valid `image` into `atlas` with its top-left pixel at `at`, as
 // ComposeAtlas does without extrusion; false, and nothing copied, when it
