@@ -97,12 +97,8 @@ bool PlanStage(const AtlasSettings& settings, const std::string& prefix, const s
         sizes.push_back(Size2D{image.width, image.height});
     }
     // The packer's search shares the decoding threads.
-    const unsigned jobs = settings.jobs;
-    const Workers workers{jobs, [jobs](size_t tasks, const std::function<void(size_t)>& task) {
-                              Support::ParallelFor(tasks, jobs, task);
-                          }};
     plan = RememberedPlanPages(sizes, earlierPages, settings.geometry, settings.packer, settings.shelfRowWidth,
-                               settings.maxPages, workers);
+                               settings.maxPages, LentThreads(settings.jobs));
     if (plan.failure != PagesFailure::None) {
         ReportProblem(err, prefix + ".png", PlanProblem(plan, settings, frames, packed.slot));
         return false;

@@ -441,13 +441,19 @@ bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
     return true;
 }
 
+Workers LentThreads(unsigned jobs) {
+    return Workers{jobs, [jobs](size_t tasks, const std::function<void(size_t)>& task) {
+                       Support::ParallelFor(tasks, jobs, task);
+                   }};
+}
+
 bool ComposeFromFiles(const std::vector<InputFrame>& frames, const std::vector<Image>& images, const PagesPlan& plan,
                       std::vector<Image>& pages, std::vector<std::vector<uint8_t>>& files,
                       const AtlasSettings& settings, Support::Progress& progress, std::ostream& err) {
     pages.resize(plan.pages.size());
     for (size_t p = 0; p < plan.pages.size(); ++p) {
         // Blank: the frames are put onto it below.
-        if (!ComposeAtlas({}, {}, plan.pages[p].width, plan.pages[p].height, 0, pages[p])) {
+        if (!BlankImage(plan.pages[p].width, plan.pages[p].height, LentThreads(settings.jobs), pages[p])) {
             ReportLine(err, "the atlas could not be made");
             return false;
         }

@@ -69,6 +69,9 @@ bool DecodesIntoAtlas(const AtlasSettings& settings, const std::vector<InputFram
 bool ReadFrames(std::vector<InputFrame>& frames, const AtlasSettings& settings,
                 std::vector<std::vector<uint8_t>>& files, Support::Progress& progress, std::ostream& err);
 
+// `jobs` threads, the caller's and helpers, lent to the engine.
+Workers LentThreads(unsigned jobs);
+
 // The second half, once `plan` is made: its pages, with every frame's file
 // decoded straight into its place (frame i is packed image i, `images` the
 // packed images). Each file's bytes are dropped once
