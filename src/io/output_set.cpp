@@ -32,14 +32,10 @@
 #include <sstream>
 #include <system_error>
 
-#ifndef _WIN32
-#include <csignal>
-#include <pthread.h>
-#endif
-
 #include "commit_journal.h"
 #include "file_ops.h"
 #include "io/output_lock.h"
+#include "support/signals.h"
 
 namespace Velmora::Io {
 
@@ -56,36 +52,6 @@ using FileOps::Stamp;
 using FileOps::StampOfBytes;
 using FileOps::StampOfFile;
 
-#ifdef _WIN32
-// Console interrupts have no cheap equivalent; the journal covers them.
-struct DeferSignals {
-    DeferSignals() {}  // user-provided: an unused guard is not a warning
-};
-#else
-// Holds back the termination signals for its lifetime; they are delivered
-// when it ends.
-class DeferSignals {
-public:
-    DeferSignals() {
-        sigset_t held;
-        sigemptyset(&held);
-        sigaddset(&held, SIGINT);
-        sigaddset(&held, SIGTERM);
-        sigaddset(&held, SIGHUP);
-        active_ = pthread_sigmask(SIG_BLOCK, &held, &previous_) == 0;
-    }
-    ~DeferSignals() {
-        if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    DeferSignals(const DeferSignals&) = delete;
-    DeferSignals& operator=(const DeferSignals&) = delete;
-
-private:
-    sigset_t previous_{};
-    bool active_ = false;
-};
-#endif
-
 struct Staged {
     std::string path;  // as the caller named it, for messages
     fs::path target;
@@ -101,7 +67,9 @@ struct Staged {
 }  // namespace
 
 struct OutputSet::State {
-    DeferSignals deferSignals;
+    // Termination waits until the set is whole or gone (on Windows the
+    // journal covers console interrupts).
+    Support::HeldSignals deferSignals{Support::HeldSignals::Which::Termination};
     const OutputLock* lock = nullptr;
     bool keepsManifest = false;
     Journal::Writer journal;

@@ -11,40 +11,14 @@
 #include <utility>
 
 #ifndef _WIN32
-#include <pthread.h>
 #include <sched.h>
-#include <signal.h>
 #endif
+
+#include "support/signals.h"
 
 namespace Velmora::Support {
 
 namespace {
-
-// Helpers never take a signal: one meant for the process goes to the main
-// thread, which holds termination back while it commits files. A new
-// thread starts with its creator's mask, so the creator masks every signal
-// while it starts helpers.
-class NoSignals {
-public:
-#ifdef _WIN32
-    NoSignals() {}  // user-provided: an unused guard is not a warning
-#else
-    NoSignals() {
-        sigset_t all;
-        sigfillset(&all);
-        active_ = pthread_sigmask(SIG_BLOCK, &all, &previous_) == 0;
-    }
-    ~NoSignals() {
-        if (active_) pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
-    }
-    NoSignals(const NoSignals&) = delete;
-    NoSignals& operator=(const NoSignals&) = delete;
-
-private:
-    sigset_t previous_{};
-    bool active_ = false;
-#endif
-};
 
 // Keeps the calling thread off processor `busy` for its lifetime, when it
 // is there and may run elsewhere. Helpers start where the scheduler puts
@@ -154,7 +128,10 @@ private:
     void Spawn(std::unique_lock<std::mutex>& hold, size_t free) {
         if (idle_ >= free) return;
         {
-            const NoSignals masked;
+            // Helpers never take a signal: one meant for the process goes
+            // to the main thread, which holds termination back while it
+            // commits files. A new thread begins with its creator's mask.
+            const HeldSignals masked(HeldSignals::Which::All);
             try {
                 while (idle_ < free) {
                     std::thread(&HelperPool::Serve, this).detach();
