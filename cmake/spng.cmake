@@ -1,8 +1,8 @@
 # libspng for the PNG reader and writer, as the target velmora_spng.
 #
 # Preferred: Debian's libspng 0.7.3 sources (scripts/fetch_deps.sh unpacks
-# them into .deps/) compiled here into a static library and linked to the
-# static zlib, so Linux and Windows use the same library versions, give the
+# them into .deps/) compiled here into a static library and linked to
+# zlib (cmake/zlib.cmake), so Linux and Windows use the same library versions, give the
 # same bytes, and the program stays free of shared libraries beyond the C
 # runtime. Fallback: an installed libspng-dev through pkg-config (shared).
 set(VELMORA_SPNG_SOURCE_DIR "${PROJECT_SOURCE_DIR}/.deps/libspng-0.7.3" CACHE PATH
@@ -10,21 +10,13 @@ set(VELMORA_SPNG_SOURCE_DIR "${PROJECT_SOURCE_DIR}/.deps/libspng-0.7.3" CACHE PA
 
 if(EXISTS "${VELMORA_SPNG_SOURCE_DIR}/spng/spng.c")
   enable_language(C)
-  # Only the static archive will do: a shared zlib would be a run-time
-  # dependency of the program.
-  find_library(VELMORA_STATIC_ZLIB NAMES libz.a)
-  find_path(VELMORA_ZLIB_INCLUDE_DIR zlib.h)
-  if(NOT VELMORA_STATIC_ZLIB OR NOT VELMORA_ZLIB_INCLUDE_DIR)
-    message(FATAL_ERROR "static zlib not found: install zlib1g-dev (Windows: libz-mingw-w64-dev)")
-  endif()
   add_library(velmora_spng STATIC "${VELMORA_SPNG_SOURCE_DIR}/spng/spng.c")
   target_include_directories(velmora_spng SYSTEM PUBLIC "${VELMORA_SPNG_SOURCE_DIR}/spng")
-  target_include_directories(velmora_spng SYSTEM PRIVATE "${VELMORA_ZLIB_INCLUDE_DIR}")
   target_compile_definitions(velmora_spng PUBLIC SPNG_STATIC)
   # Third-party code: its warnings are not ours to fix, and must never stop
   # a build.
   target_compile_options(velmora_spng PRIVATE -w)
-  target_link_libraries(velmora_spng PUBLIC "${VELMORA_STATIC_ZLIB}")
+  target_link_libraries(velmora_spng PUBLIC velmora_zlib)
   if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     target_sources(velmora_spng PRIVATE "${PROJECT_SOURCE_DIR}/cmake/spng_lazy_pow.c")
     target_link_options(velmora_spng INTERFACE -Wl,--wrap=pow)

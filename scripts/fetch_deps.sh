@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Fetches the sources the build compiles itself into .deps/ (not committed),
 # from Debian's source packages, so Linux and Windows link the same static
-# library versions (Debian ships them only as shared libraries):
+# library versions (Debian ships most of them only as shared libraries):
 #   libspng   the PNG reader and writer (cmake/spng.cmake)
 #   libdeflate  whole-buffer inflation of PNG image data, and checksums
 #             (cmake/libdeflate.cmake)
 #   utf8proc  Unicode case folding and composition for frame names
 #             (cmake/utf8proc.cmake)
+#   zlib      deflate for the PNG encoder and libspng, at the project's
+#             optimisation (cmake/zlib.cmake)
 # Sourced or run by the other scripts before they configure; does nothing
 # when the sources are already there or apt-get is not available (CMake then
 # falls back to an installed -dev package, or says what is missing).
@@ -14,12 +16,13 @@
 #   bash scripts/fetch_deps.sh
 
 # The source folders CMake expects (VELMORA_SPNG_SOURCE_DIR,
-# VELMORA_LIBDEFLATE_SOURCE_DIR, VELMORA_UTF8PROC_SOURCE_DIR), each with a
-# file that shows it is complete.
+# VELMORA_LIBDEFLATE_SOURCE_DIR, VELMORA_UTF8PROC_SOURCE_DIR,
+# VELMORA_ZLIB_SOURCE_DIR), each with a file that shows it is complete.
 VELMORA_DEP_SOURCES=(
     "libspng libspng-0.7.3 spng/spng.c"
     "libdeflate libdeflate-1.14 lib/deflate_decompress.c"
     "utf8proc utf8proc-2.8.0 utf8proc.c"
+    "zlib zlib-1.2.13.dfsg deflate.c"
 )
 
 # Adds a deb-src entry for bookworm on the archive the machine already
