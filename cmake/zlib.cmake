@@ -5,9 +5,11 @@
 # into .deps/) compiled here, so Linux and Windows run the same code, at
 # -O2 with vectorisation: Debian's archive is built at -O3, with which GCC 12
 # compiles the run-length search slower. One thread, the benchmark atlases'
-# filtered rows: 13 MB of noise (run-length) 61.9 ms with Debian's archive,
-# 56.3 ms so; 22 MB of drawn shapes (level 4, whose window slides need the
-# vectoriser) 48.3 against 47.0 ms. The bytes are the same either way.
+# filtered rows (best of 3 runs, three times): 13 MB of noise (run-length)
+# 60 to 61 ms with Debian's archive, 53 to 55 ms so; 22 MB of drawn shapes
+# (level 4, whose window slides need the vectoriser) 45 to 46.5 ms either
+# way. The bytes are the same. Debian also defines UNALIGNED_OK, whose
+# misaligned 16-bit reads are undefined behaviour (UBSan stops on them).
 # Fallback: the installed static archive (zlib1g-dev, libz-mingw-w64-dev),
 # else the shared library.
 set(VELMORA_ZLIB_SOURCE_DIR "${PROJECT_SOURCE_DIR}/.deps/zlib-1.2.13.dfsg" CACHE PATH
