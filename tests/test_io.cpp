@@ -497,6 +497,25 @@ TEST(EncodePng, LargeImagesDeflateInBandsThatJoinIntoOneStream) {
     }
 }
 
+// Noise deflates as run-length streams of a fixed length that restart
+// inside a band. Rows of 5 pixels filter to 21 bytes, which divide that
+// length: some images end a stream on their last byte, where the band must
+// finish its zlib stream rather than start another.
+TEST(EncodePng, RunLengthStreamsThatEndWithTheImageFinishIt) {
+    constexpr int32_t kRowsPerStream = 64512 / 21;
+    for (const int32_t height : {kRowsPerStream - 1, kRowsPerStream, kRowsPerStream + 1, 2 * kRowsPerStream,
+                                 3 * kRowsPerStream + 7}) {
+        SCOPED_TRACE(height);
+        const Image image = Pattern(5, height, 11);
+        std::vector<uint8_t> png;
+        std::string error;
+        ASSERT_TRUE(EncodePng(image, png, error)) << error;
+        Image decoded;
+        ASSERT_TRUE(DecodePng(png, decoded, error)) << error;
+        EXPECT_EQ(decoded.pixels, image.pixels);
+    }
+}
+
 TEST(EncodePng, ABandIsTakenOnceAndOnlyOnceEncoded) {
     const Image image = Pattern(700, 700, 3);
     PngEncoder encoder(image);
